@@ -1,0 +1,326 @@
+// Configuration store: a list of named tags, each with its action, its own
+// list of attribute actions and an attribute default; a tag default and a
+// comment action with counters of how often each was set. Lists are pushed at
+// the front and searched linearly with an exact, case-sensitive comparison.
+#include <cstdlib>
+#include <cstring>
+
+#include "config/config.h"
+
+namespace {
+
+constexpr std::uint32_t kLiveMarker = 0x58BA35CEu;
+constexpr std::uint32_t kDeadMarker = 0x89060BD9u;
+constexpr std::size_t kNameSize = kCfgNameMax + 1;
+
+struct AttrEntry {
+  AttrEntry* next;
+  char name[kNameSize];
+  Action action;
+};
+
+struct TagEntry {
+  TagEntry* next;
+  char name[kNameSize];
+  Action action;
+  AttrEntry* attributes;
+  Action attr_default;
+};
+
+static_assert(sizeof(TagEntry::name) == 36, "names hold 35 characters and a NUL");
+
+}  // namespace
+
+struct Config {
+  TagEntry* tags;
+  std::int32_t tag_default;
+  std::int32_t tag_default_count;
+  std::int32_t comment_action;
+  std::int32_t comment_action_count;
+  std::uint32_t marker;
+};
+
+namespace {
+
+bool reported_action = false;
+bool reported_attr_action = false;
+bool reported_comment_action = false;
+
+bool too_long(const char* name) { return std::strlen(name) > kCfgNameMax; }
+
+void copy_name(char (&dest)[kNameSize], const char* name) {
+  std::strncpy(dest, name, kNameSize - 1);
+  dest[kNameSize - 1] = '\0';
+}
+
+TagEntry* seek_action(TagEntry* list, const char* name) {
+  for (; list != nullptr; list = list->next) {
+    if (std::strcmp(list->name, name) == 0) {
+      return list;
+    }
+  }
+  return nullptr;
+}
+
+AttrEntry* seek_attr_action(AttrEntry* list, const char* name) {
+  for (; list != nullptr; list = list->next) {
+    if (std::strcmp(list->name, name) == 0) {
+      return list;
+    }
+  }
+  return nullptr;
+}
+
+bool is_action_at_most(Action action, Action highest) {
+  return static_cast<std::uint32_t>(action) <= static_cast<std::uint32_t>(highest);
+}
+
+int add_action(Config* config, const char* tag, Action action) {
+  if (too_long(tag)) {
+    std::fprintf(stderr, "add_action: overly long tag %s in configuration file\n", tag);
+    return 1;
+  }
+  if (seek_action(config->tags, tag) != nullptr) {
+    std::fprintf(stderr, "add_action: multiple actions specified for tag %s\n", tag);
+    return 1;
+  }
+  auto* entry = static_cast<TagEntry*>(std::malloc(sizeof(TagEntry)));
+  if (entry == nullptr) {
+    std::fputs("add_action: out of memory\n", stderr);
+    return 1;
+  }
+  copy_name(entry->name, tag);
+  entry->action = action;
+  entry->attributes = nullptr;
+  entry->attr_default = ACTION_KEEP;
+  entry->next = config->tags;
+  config->tags = entry;
+  return 0;
+}
+
+int add_attr_action(Config* config, const char* tag, const char* attribute, Action action) {
+  if (too_long(tag)) {
+    std::fprintf(stderr, "add_attr_action: overly long tag %s in configuration file\n", tag);
+    return 1;
+  }
+  TagEntry* entry = seek_action(config->tags, tag);
+  if (entry == nullptr) {
+    std::fprintf(stderr, "add_attr_action: tag %s does not exist\n", tag);
+    return 1;
+  }
+  if (too_long(attribute)) {
+    std::fprintf(stderr, "add_attr_action: overly long attribute %s in configuration file\n", attribute);
+    return 1;
+  }
+  if (seek_attr_action(entry->attributes, attribute) != nullptr) {
+    std::fprintf(stderr, "add_atr_action: action for attribute %s already defined\n", attribute);
+    return 1;
+  }
+  auto* attr = static_cast<AttrEntry*>(std::malloc(sizeof(AttrEntry)));
+  if (attr == nullptr) {
+    std::fputs("add_attr_action: out of memory\n", stderr);
+    return 1;
+  }
+  copy_name(attr->name, attribute);
+  attr->action = action;
+  attr->next = entry->attributes;
+  entry->attributes = attr;
+  return 0;
+}
+
+int add_attr_default(Config* config, const char* tag, Action action) {
+  TagEntry* entry = seek_action(config->tags, tag);
+  if (entry == nullptr) {
+    std::fprintf(stderr, "add_attr_default: tag %s does not exist\n", tag);
+    return 1;
+  }
+  entry->attr_default = action;
+  return 0;
+}
+
+// The checks every tag setter makes first, in order; the message names the
+// setter. 0 when config and tag are usable.
+int check_config_and_tag(const Config* config, const char* tag, const char* setter) {
+  if (cfg_valid(config) == 0) {
+    std::fprintf(stderr, "%s: no valid configuration supplied\n", setter);
+    return 1;
+  }
+  if (tag == nullptr) {
+    std::fprintf(stderr, "%s: null ptr to tag\n", setter);
+    return 1;
+  }
+  if (tag[0] == '\0') {
+    std::fprintf(stderr, "%s: tag name is empty\n", setter);
+    return 1;
+  }
+  return 0;
+}
+
+int check_action(Action action, Action highest, const char* tag, const char* setter) {
+  if (!is_action_at_most(action, highest)) {
+    std::fprintf(stderr, "%s: Invalid action type for tag %s\n", setter, tag);
+    return 1;
+  }
+  return 0;
+}
+
+void free_attributes(TagEntry* entry) {
+  AttrEntry* attr = entry->attributes;
+  while (attr != nullptr) {
+    AttrEntry* next = attr->next;
+    attr->next = nullptr;
+    std::free(attr);
+    attr = next;
+  }
+  entry->attributes = nullptr;
+}
+
+void report_once(bool* reported, const char* message) {
+  if (!*reported) {
+    *reported = true;
+    std::fputs(message, stderr);
+  }
+}
+
+}  // namespace
+
+Config* cfg_construct() {
+  auto* config = static_cast<Config*>(std::calloc(1, sizeof(Config)));
+  if (config != nullptr) {
+    config->marker = kLiveMarker;
+  }
+  return config;
+}
+
+int cfg_valid(const Config* config) { return config != nullptr && config->marker == kLiveMarker ? 1 : 0; }
+
+void cfg_destruct(Config** config) {
+  if (config == nullptr || cfg_valid(*config) == 0) {
+    return;
+  }
+  TagEntry* entry = (*config)->tags;
+  (*config)->tags = nullptr;
+  while (entry != nullptr) {
+    TagEntry* next = entry->next;
+    entry->next = nullptr;
+    free_attributes(entry);
+    std::free(entry);
+    entry = next;
+  }
+  (*config)->marker = kDeadMarker;
+}
+
+void cfg_release(Config** config) {
+  if (config == nullptr || *config == nullptr) {
+    return;
+  }
+  cfg_destruct(config);
+  std::free(*config);
+  *config = nullptr;
+}
+
+int cfg_set_tag_action(Config* config, const char* tag, Action action) {
+  if (check_config_and_tag(config, tag, "cfg_set_tag_action") != 0 ||
+      check_action(action, ACTION_EDIT, tag, "cfg_set_tag_action") != 0) {
+    return 1;
+  }
+  return add_action(config, tag, action);
+}
+
+int cfg_set_attr_action(Config* config, const char* tag, const char* attribute, Action action) {
+  constexpr const char* kSetter = "cfg_set_attr_action";
+  if (check_config_and_tag(config, tag, kSetter) != 0) {
+    return 1;
+  }
+  if (attribute == nullptr) {
+    std::fprintf(stderr, "%s: null ptr to attribute name for %s tag\n", kSetter, tag);
+    return 1;
+  }
+  if (attribute[0] == '\0') {
+    std::fprintf(stderr, "%s: attribute name for %s tag is empty\n", kSetter, tag);
+    return 1;
+  }
+  if (check_action(action, ACTION_DROP, tag, kSetter) != 0) {
+    return 1;
+  }
+  return add_attr_action(config, tag, attribute, action);
+}
+
+int cfg_set_attr_default(Config* config, const char* tag, Action action) {
+  if (check_config_and_tag(config, tag, "cfg_set_attr_default") != 0 ||
+      check_action(action, ACTION_DROP, tag, "cfg_set_attr_default") != 0) {
+    return 1;
+  }
+  return add_attr_default(config, tag, action);
+}
+
+int cfg_set_tag_default(Config* config, Action action) {
+  if (cfg_valid(config) == 0) {
+    std::fputs("cfg_set_tag_default: no valid configuration supplied\n", stderr);
+    return 1;
+  }
+  int result = 0;
+  if (is_action_at_most(action, ACTION_DROP)) {
+    config->tag_default = action;
+  } else if (action == ACTION_DROP_ALL) {
+    std::fputs("cfg_set_tag_default: \"drop all\"not allowed as default action\n", stderr);
+    result = 1;
+  } else if (action == ACTION_EDIT) {
+    std::fputs("cfg_set_tag_default: \"edit\"not allowed as default action\n", stderr);
+    result = 1;
+  } else {
+    std::fputs("cfg_set_tag_default: invalid default action\n", stderr);
+    result = 1;
+  }
+  if (config->tag_default_count != 0) {
+    std::fputs("cfg_set_tag_default: multiple default actions specified\n", stderr);
+    result = 1;
+  }
+  ++config->tag_default_count;
+  return result;
+}
+
+int cfg_set_comment_action(Config* config, Action action) {
+  if (cfg_valid(config) == 0) {
+    std::fputs("cfg_set_comment_action: no valid configuration supplied\n", stderr);
+    return 1;
+  }
+  int result = 0;
+  if (config->comment_action_count != 0) {
+    std::fputs("cfg_set_comment_action: multiple comment actions specified\n", stderr);
+    result = 1;
+  }
+  ++config->comment_action_count;
+  config->comment_action = action;
+  return result;
+}
+
+Action cfg_action(const Config* config, const char* tag) {
+  if (cfg_valid(config) == 0) {
+    report_once(&reported_action, "cfg_action: invalid Config\n");
+    return ACTION_KEEP;
+  }
+  const TagEntry* entry = seek_action(config->tags, tag);
+  return entry != nullptr ? entry->action : config->tag_default;
+}
+
+Action cfg_attr_action(const Config* config, const char* tag, const char* attribute) {
+  if (cfg_valid(config) == 0) {
+    report_once(&reported_attr_action, "cfg_action: invalid Config\n");
+    return ACTION_KEEP;
+  }
+  const TagEntry* entry = seek_action(config->tags, tag);
+  if (entry == nullptr || entry->attributes == nullptr) {
+    return ACTION_KEEP;
+  }
+  const AttrEntry* attr = seek_attr_action(entry->attributes, attribute);
+  return attr != nullptr ? attr->action : entry->attr_default;
+}
+
+Action cfg_comment_action(const Config* config) {
+  if (cfg_valid(config) == 0) {
+    report_once(&reported_comment_action, "cfg_comment_action: invalid Config\n");
+    return ACTION_KEEP;
+  }
+  return config->comment_action;
+}

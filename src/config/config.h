@@ -1,0 +1,80 @@
+// The configuration store: what the configuration file says, in memory, and
+// the language that fills it (cfg_tok splits a file into tokens, cfg_read
+// reads a whole file into a Config).
+#ifndef TESSEL_CONFIG_H
+#define TESSEL_CONFIG_H
+
+#include <cstdint>
+#include <cstdio>
+
+// What is done with a tag, an attribute or a comment. The values are fixed.
+using Action = std::int32_t;
+inline constexpr Action ACTION_KEEP = 0;      // pass through unchanged
+inline constexpr Action ACTION_WARN = 1;      // pass through with a warning
+inline constexpr Action ACTION_DROP = 2;      // remove
+inline constexpr Action ACTION_DROP_ALL = 3;  // remove up to the matching end tag
+inline constexpr Action ACTION_EDIT = 4;      // filter the attributes one by one
+
+// Names held by the store (tags and attributes) have at most this many bytes.
+inline constexpr std::size_t kCfgNameMax = 35;
+
+struct Config;
+
+// A new empty Config (defaults KEEP), or null when memory runs out.
+[[nodiscard]] Config* cfg_construct();
+// 1 if config is non-null and live, else 0 (no message).
+[[nodiscard]] int cfg_valid(const Config* config);
+// Frees every tag and attribute entry of a live *config and marks the record
+// dead; the record itself and *config are left alone. Anything else: no-op.
+void cfg_destruct(Config** config);
+// cfg_destruct, then frees the record and stores null in *config.
+void cfg_release(Config** config);
+
+// Setters: 0 on success, 1 after a message on standard error (see the
+// messages in cfgmaint.cpp). Names are stored as given and compared exactly.
+[[nodiscard]] int cfg_set_tag_action(Config* config, const char* tag, Action action);
+[[nodiscard]] int cfg_set_attr_action(Config* config, const char* tag, const char* attribute, Action action);
+[[nodiscard]] int cfg_set_attr_default(Config* config, const char* tag, Action action);
+[[nodiscard]] int cfg_set_tag_default(Config* config, Action action);
+[[nodiscard]] int cfg_set_comment_action(Config* config, Action action);
+
+// Queries never fail: on an invalid Config they answer ACTION_KEEP and print
+// their message the first time in the process.
+// The tag's action, or the tag default when the tag is not named.
+[[nodiscard]] Action cfg_action(const Config* config, const char* tag);
+// The attribute's action, or the tag's attribute default; KEEP when the tag
+// is not named or has no attribute entries at all.
+[[nodiscard]] Action cfg_attr_action(const Config* config, const char* tag, const char* attribute);
+[[nodiscard]] Action cfg_comment_action(const Config* config);
+
+// ---- configuration language ----
+
+enum TokenType : std::int32_t {
+  TOKEN_NONE = 0,
+  TOKEN_ERROR = 1,
+  TOKEN_EOF = 2,
+  TOKEN_LT = 3,
+  TOKEN_GT = 4,
+  TOKEN_COLON = 5,
+  TOKEN_LBRACE = 6,
+  TOKEN_RBRACE = 7,
+  TOKEN_WORD = 8,
+};
+
+inline constexpr std::size_t kTokenTextSize = 128;
+
+struct Token {
+  std::int32_t type;
+  char text[kTokenTextSize];  // always NUL-terminated when a token is returned
+};
+
+// Reads one token from stream into *token: 0 when a token (an error token
+// included) was stored, 1 after a message when an argument is null.
+[[nodiscard]] int cfg_tok(Token* token, std::FILE* stream);
+
+// Reads a whole configuration file into config: 0 when every statement was
+// read and stored; otherwise nonzero after the messages. Statements stored
+// before an error stay stored.
+[[nodiscard]] int cfg_read(std::FILE* stream, Config* config);
+
+#endif

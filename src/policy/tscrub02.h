@@ -1,0 +1,32 @@
+// Scrubbing policy: the scanner hooks that apply a Config to each tag, text
+// run and comment, and the attribute-by-attribute editing of tags.
+#ifndef TESSEL_TSCRUB02_H
+#define TESSEL_TSCRUB02_H
+
+#include <cstdio>
+
+#include "config/config.h"
+
+// Makes config the one the hooks consult (the caller keeps ownership) and
+// returns it.
+Config* install_config(Config* config);
+
+// Scanner hooks (see Scrubber): they write what the Config allows to out and
+// print warnings on standard error; 0 to go on, 1 to stop the scan. Called
+// with a null piece or stream, any of them closes every region dropped whole
+// and returns 0 without writing: the reset between documents.
+int scrub_tag(const char* piece, std::FILE* out, unsigned long line);
+int scrub_text(const char* piece, std::FILE* out, unsigned long line);
+int scrub_comment(const char* piece, std::FILE* out, unsigned long line);
+
+// Writes the start tag piece as '<' piece '>' with each attribute kept,
+// reported or removed as the Config says for the tag's name; always 0.
+// Expects scrub_tag to have looked the tag's name up first.
+int edit_tag(const char* piece, std::FILE* out, unsigned long line);
+
+// The end of the first attribute segment of text (its leading white space,
+// name and value); a value-less attribute's segment ends after its name.
+// Records the upper-cased name, empty when the segment has none.
+const char* find_attribute(const char* text);
+
+#endif

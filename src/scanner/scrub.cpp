@@ -1,0 +1,403 @@
+// Markup scanner.
+//
+// Conventions: one handler per state, each taking the character just read
+// (EOF for end of input; NUL bytes never reach a handler) and returning 0 to
+// go on or the nonzero status that stops the scan. A handler acts (append,
+// hand over, mark), sets the next state and returns the status of its last
+// call. WS is tab, line feed and space only. "mark" makes the line of the
+// current character the start line of the next piece; "raw flush" writes '<'
+// and the pending characters past every hook; "tag" discards the pending
+// piece after the hook whatever it returned.
+//
+//  state            | input             | action                          | next
+//  0 text           | EOF               | text                            | end
+//                   | '<', no script    | text, mark                      | 1
+//                   | '<', in script    | hold the '<' back               | 9
+//                   | other             | append                          | 0
+//  1 less           | '!'               | append                          | 4
+//                   | WS                | append                          | 1
+//                   | '>'               | tag                             | 0
+//                   | EOF               | raw flush                       | end
+//                   | other             | append                          | 2
+//  2 tag            | '"'               | append                          | 3
+//                   | '>'               | tag                             | 0
+//                   | EOF               | raw flush                       | end
+//                   | other             | append                          | 2
+//  3 quote          | '"'               | append                          | 2
+//                   | EOF               | raw flush                       | end
+//                   | other             | append                          | 3
+//  4 bang           | '-'               | append                          | 5
+//                   | WS                | append                          | 4
+//                   | '>'               | comment, mark                   | 0
+//                   | EOF               | raw flush                       | end
+//                   | other             | append                          | 8
+//  5 dash_1         | '-'               | append                          | 6
+//                   | '>'               | comment, mark                   | 0
+//                   | EOF               | raw flush                       | end
+//                   | other             | append                          | 8
+//  6 dash_2         | '-'               | append                          | 7
+//                   | EOF               | raw flush                       | end
+//                   | other             | append                          | 6
+//  7 dash_3         | '-'               | append                          | 4
+//                   | EOF               | raw flush                       | end
+//                   | other             | append                          | 6
+//  8 error          | '>'               | comment, mark                   | 0
+//                   | EOF               | raw flush                       | end
+//                   | other             | append                          | 8
+//  9 script_less    | '!'               | text, mark, append '!'          | 4
+//                   | '/'               | text, mark, append '/'          | 2
+//                   | EOF               | text, mark, write '<'           | end
+//                   | other             | append '<', append              | 0
+#include "scanner/scrub.h"
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+
+#include "estr/estr.h"
+
+namespace {
+
+// ---- pending piece and hooks ----
+
+constexpr std::size_t kBuffSize = 128;
+constexpr unsigned kBuffSpill = kBuffSize - 1;  // characters held before a spill
+
+std::array<char, kBuffSize> buff{};
+unsigned len = 0;
+Estr* estr = nullptr;
+std::FILE* pOut = nullptr;
+
+Scrubber text_scrubber = default_text_scrubber;
+Scrubber tag_scrubber = default_tag_scrubber;
+Scrubber comment_scrubber = default_tag_scrubber;
+
+// ---- scanner state ----
+
+enum State : int {
+  kText,
+  kLess,
+  kTag,
+  kQuote,
+  kBang,
+  kDash1,
+  kDash2,
+  kDash3,
+  kError,
+  kScriptLess,
+  kStateCount
+};
+
+int state = kText;
+int in_script = 0;
+std::uint32_t curr_line = 1;
+std::uint32_t start_line = 1;
+
+bool is_ws(int c) { return c == '\t' || c == '\n' || c == ' '; }
+
+void mark() { start_line = curr_line; }
+
+// Skips white space as isspace defines it.
+const unsigned char* skip_space(const unsigned char* p) {
+  while (*p != '\0' && std::isspace(*p) != 0) {
+    ++p;
+  }
+  return p;
+}
+
+// Sets or clears script mode when the tag is a script start or end tag.
+void check_script(const char* tag) {
+  const auto* p = skip_space(reinterpret_cast<const unsigned char*>(tag));
+  const bool end_tag = *p == '/';
+  if (end_tag) {
+    p = skip_space(p + 1);
+  }
+  for (const char letter : {'S', 'C', 'R', 'I', 'P', 'T'}) {
+    if (std::toupper(*p) != letter) {
+      return;
+    }
+    ++p;
+  }
+  if (*p != '\0' && *p != '>' && std::isspace(*p) == 0) {
+    return;
+  }
+  in_script = end_tag ? 0 : 1;
+}
+
+// Hands the pending piece to hook; check_script runs first for tags.
+int process(Scrubber hook, bool is_tag) {
+  if (finish_buffer() != 0) {
+    return 1;
+  }
+  int result = 0;
+  const char* piece = estr_c_str(estr);
+  if (piece != nullptr && piece[0] != '\0') {
+    if (is_tag) {
+      check_script(piece);
+    }
+    result = hook(piece, pOut, start_line);
+  }
+  estr_clear(estr);
+  return result;
+}
+
+int raw_flush() {
+  (void)std::fputc('<', pOut);
+  return write_buffer();
+}
+
+int finish_tag() {
+  const int result = process_tag();
+  estr_clear(estr);
+  len = 0;
+  mark();
+  return result;
+}
+
+int finish_comment() {
+  const int result = process_comment();
+  mark();
+  return result;
+}
+
+int append_to(int c, State next) {
+  state = next;
+  return append_c(c);
+}
+
+// ---- handlers, one per state ----
+
+int do_text(int c) {
+  if (c == EOF) {
+    return process_text();
+  }
+  if (c != '<') {
+    return append_c(c);
+  }
+  if (in_script != 0) {
+    state = kScriptLess;
+    return 0;
+  }
+  const int result = process_text();
+  mark();
+  state = kLess;
+  return result;
+}
+
+int do_less(int c) {
+  switch (c) {
+    case '!': return append_to(c, kBang);
+    case '>': state = kText; return finish_tag();
+    case EOF: return raw_flush();
+    default: return append_to(c, is_ws(c) ? kLess : kTag);
+  }
+}
+
+int do_tag(int c) {
+  switch (c) {
+    case '"': return append_to(c, kQuote);
+    case '>': state = kText; return finish_tag();
+    case EOF: return raw_flush();
+    default: return append_c(c);
+  }
+}
+
+int do_quote(int c) {
+  switch (c) {
+    case '"': return append_to(c, kTag);
+    case EOF: return raw_flush();
+    default: return append_c(c);
+  }
+}
+
+int do_bang(int c) {
+  switch (c) {
+    case '-': return append_to(c, kDash1);
+    case '>': state = kText; return finish_comment();
+    case EOF: return raw_flush();
+    default: return append_to(c, is_ws(c) ? kBang : kError);
+  }
+}
+
+int do_dash_1(int c) {
+  switch (c) {
+    case '-': return append_to(c, kDash2);
+    case '>': state = kText; return finish_comment();
+    case EOF: return raw_flush();
+    default: return append_to(c, kError);
+  }
+}
+
+int do_dash_2(int c) {
+  switch (c) {
+    case '-': return append_to(c, kDash3);
+    case EOF: return raw_flush();
+    default: return append_c(c);
+  }
+}
+
+int do_dash_3(int c) {
+  switch (c) {
+    case '-': return append_to(c, kBang);
+    case EOF: return raw_flush();
+    default: return append_to(c, kDash2);
+  }
+}
+
+int do_error(int c) {
+  switch (c) {
+    case '>': state = kText; return finish_comment();
+    case EOF: return raw_flush();
+    default: return append_c(c);
+  }
+}
+
+// A '<' inside a script body was held back; the character after it decides.
+int do_script_less(int c) {
+  if (c == '!' || c == '/' || c == EOF) {
+    int result = process_text();
+    mark();
+    if (c == EOF) {
+      (void)std::fputc('<', pOut);
+      return result;
+    }
+    state = c == '!' ? kBang : kTag;
+    return result == 0 ? append_c(c) : result;
+  }
+  state = kText;
+  (void)append_c('<');
+  return append_c(c);
+}
+
+using Handler = int (*)(int c);
+constexpr std::array<Handler, kStateCount> func_array = {
+    do_text, do_less, do_tag, do_quote, do_bang, do_dash_1, do_dash_2, do_dash_3, do_error, do_script_less,
+};
+static_assert(func_array.size() == 10, "one handler per scanner state");
+
+}  // namespace
+
+// ---- hook installers and default hooks ----
+
+Scrubber install_text_scrubber(Scrubber hook) {
+  const Scrubber previous = text_scrubber;
+  text_scrubber = hook != nullptr ? hook : default_text_scrubber;
+  return previous;
+}
+
+Scrubber install_tag_scrubber(Scrubber hook) {
+  const Scrubber previous = tag_scrubber;
+  tag_scrubber = hook != nullptr ? hook : default_tag_scrubber;
+  return previous;
+}
+
+Scrubber install_comment_scrubber(Scrubber hook) {
+  const Scrubber previous = comment_scrubber;
+  comment_scrubber = hook != nullptr ? hook : default_tag_scrubber;
+  return previous;
+}
+
+int default_text_scrubber(const char* piece, std::FILE* out, unsigned long /*line*/) {
+  if (piece == nullptr || out == nullptr) {
+    return 0;
+  }
+  if (std::fputs(piece, out) == EOF) {
+    std::perror("Unable to write HTML");
+    return 1;
+  }
+  return 0;
+}
+
+int put_character(int c) {
+  if (std::fputc(static_cast<char>(c), pOut) == EOF) {
+    std::perror("Unable to write to HTML file");
+    return 1;
+  }
+  return 0;
+}
+
+int default_tag_scrubber(const char* piece, std::FILE* out, unsigned long line) {
+  if (piece == nullptr || out == nullptr) {
+    return 0;
+  }
+  if (put_character('<') != 0 || default_text_scrubber(piece, out, line) != 0 || put_character('>') != 0) {
+    return 1;
+  }
+  return 0;
+}
+
+// ---- pending piece ----
+
+int append_c(int c) {
+  if (len >= kBuffSpill) {
+    if (finish_buffer() != 0) {
+      std::fputs("Unable to allocate HTML buffer\n", stderr);
+      return 1;
+    }
+  }
+  buff[len++] = static_cast<char>(c);
+  return 0;
+}
+
+int finish_buffer() {
+  if (len == 0) {
+    return 0;
+  }
+  if (estr_append_mem(estr, buff.data(), len) != 0) {
+    std::fputs("Unable to expand HTML buffer\n", stderr);
+    return 1;
+  }
+  len = 0;
+  return 0;
+}
+
+int write_buffer() {
+  if (finish_buffer() != 0) {
+    return 1;
+  }
+  const char* pending = estr_c_str(estr);
+  if (pending != nullptr && pending[0] != '\0') {
+    (void)std::fputs(pending, pOut);
+    estr_clear(estr);
+  }
+  return 0;
+}
+
+int process_text() { return process(text_scrubber, false); }
+int process_tag() { return process(tag_scrubber, true); }
+int process_comment() { return process(comment_scrubber, false); }
+
+// ---- main loop ----
+
+int scrub_html(std::FILE* in, std::FILE* out) {
+  pOut = out;
+  estr = estr_construct();
+  start_line = 1;
+  curr_line = 1;
+  state = kText;
+  in_script = 0;
+  len = 0;
+  int result = 0;
+  int c = 0;
+  int read_errno = 0;
+  do {
+    c = getc_unlocked(in);
+    if (c == '\0') {
+      continue;
+    }
+    if (c == EOF) {
+      read_errno = errno;
+    }
+    result = func_array[state](c);
+    if (c == '\n') {
+      ++curr_line;
+    }
+  } while (c != EOF && result == 0);
+  estr_destruct(&estr);
+  pOut = nullptr;
+  if (c == EOF && std::ferror(in) != 0) {
+    errno = read_errno;
+  }
+  return result;
+}

@@ -1,0 +1,47 @@
+// Markup scanner: splits an HTML document into text runs, tags and comments
+// and hands each piece to one of three replaceable scrubber hooks.
+#ifndef TESSEL_SCRUB_H
+#define TESSEL_SCRUB_H
+
+#include <cstdio>
+
+// A scrubber hook gets a finished piece (NUL-terminated, never null or empty,
+// valid only during the call), the output stream and the input line on which
+// the piece began. It writes what it decides and returns 0 to go on or
+// nonzero to stop the scan; that value becomes the result of scrub_html.
+using Scrubber = int (*)(const char* piece, std::FILE* out, unsigned long line);
+
+// Each installer stores the hook and returns the one installed before; null
+// restores the default (default_text_scrubber for text, default_tag_scrubber
+// for tags and comments).
+Scrubber install_text_scrubber(Scrubber hook);
+Scrubber install_tag_scrubber(Scrubber hook);
+Scrubber install_comment_scrubber(Scrubber hook);
+
+// Filters in to out through the installed hooks. Returns 0 when the whole
+// input was read and every hook and buffer operation succeeded, else the
+// first nonzero result. A read error ends the input like end of file; the
+// caller tells them apart with ferror(in), and errno is left as the failed
+// read set it.
+[[nodiscard]] int scrub_html(std::FILE* in, std::FILE* out);
+
+// The default hooks copy their piece to the stream unchanged: text as it is,
+// tags and comments between '<' and '>'. Null arguments write nothing and
+// give 0; a failed write is reported with perror and gives 1.
+int default_text_scrubber(const char* piece, std::FILE* out, unsigned long line);
+int default_tag_scrubber(const char* piece, std::FILE* out, unsigned long line);
+
+// The pending-piece buffer, for the scanner's handlers (and tests). Each
+// returns 0, or 1 after a message on standard error.
+[[nodiscard]] int append_c(int c);
+[[nodiscard]] int finish_buffer();
+[[nodiscard]] int write_buffer();
+// Hand the pending piece to a hook and empty it; the hook's result, 0 when the
+// piece was empty (no hook called), 1 when the piece could not be gathered.
+[[nodiscard]] int process_text();
+[[nodiscard]] int process_tag();
+[[nodiscard]] int process_comment();
+// Writes c to the scan's output; 1 after perror on failure.
+[[nodiscard]] int put_character(int c);
+
+#endif

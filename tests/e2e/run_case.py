@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""Runs one end-to-end golden case against the tessel binary.
+
+A case file starts with its title (lines beginning with '#'), followed by
+sections, each introduced by a line '@@ NAME [ARG] [flags]':
+
+  @@ args            the command line after the program name (shell words);
+                     {src} is the source tree, {tmp} the case's directory
+  @@ env             KEY=VALUE lines to set, -KEY lines to unset
+  @@ file PATH       a file created under the case's directory
+  @@ dir PATH        an (empty) directory created there
+  @@ stdin           standard input (empty when absent)
+  @@ stdout-file P   send standard output to P (e.g. /dev/full), not compared
+  @@ stdout          expected standard output
+  @@ stderr          expected standard error
+  @@ status          expected exit status
+
+Flags after the section name: '-n' drops the content's final line end,
+'esc' decodes backslash escapes (\\0, \\r, \\xNN, \\\\). Each case runs in a
+fresh temporary directory as the current directory, with LC_ALL=C, HOME an
+empty directory and TESSEL_CFG unset unless the case sets them. Output is
+compared byte for byte. TESSEL_E2E_WRAPPER, if set, is a command prefix
+(for example valgrind) put before the binary.
+"""
+import codecs
+import difflib
+import os
+import shlex
+import subprocess
+import sys
+import tempfile
+
+
+class Section:
+    def __init__(self, name, arg, flags, first_line):
+        self.name, self.arg, self.flags = name, arg, flags
+        self.first_line, self.last_line = first_line, first_line
+        self.lines = []
+
+    def content(self):
+        data = "".join(self.lines).encode("latin-1")
+        if "-n" in self.flags and data.endswith(b"\n"):
+            data = data[:-1]
+        if "esc" in self.flags:
+            data = codecs.escape_decode(data)[0]
+        return data
+
+
+def parse(path):
+    title, sections, current = [], [], None
+    with open(path, encoding="latin-1", newline="") as f:
+        for number, line in enumerate(f, 1):
+            if line.startswith("@@ "):
+                words = line[3:].split()
+                name = words[0]
+                arg = None
+                if name in ("file", "dir", "stdout-file"):
+                    arg = words[1]
+                    words = words[1:]
+                current = Section(name, arg, words[1:], number)
+                sections.append(current)
+            elif current is None:
+                if line.startswith("#"):
+                    title.append(line[1:].strip())
+            else:
+                current.lines.append(line)
+                current.last_line = number
+    return " ".join(title) or os.path.basename(path), sections
+
+
+def expand(text, src, tmp):
+    return text.replace("{src}", src).replace("{tmp}", tmp)
+
+
+def show(label, expected, actual):
+    exp = expected.decode("latin-1").splitlines(keepends=True)
+    act = actual.decode("latin-1").splitlines(keepends=True)
+    diff = difflib.unified_diff(exp, act, f"expected {label}", f"actual {label}")
+    sys.stdout.write("".join(repr(line)[1:-1] + "\n" for line in diff))
+
+
+def main():
+    binary, case_path, src = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3])
+    title, sections = parse(case_path)
+    with tempfile.TemporaryDirectory(prefix="tessel-e2e-") as tmp:
+        os.mkdir(os.path.join(tmp, "home"))
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C",
+               "HOME": os.path.join(tmp, "home")}
+        for var in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if var in os.environ:
+                env[var] = os.environ[var]
+        args, stdin, stdout_file = [], b"", None
+        expected = {}
+        for s in sections:
+            if s.name == "args":
+                args = shlex.split(expand(s.content().decode("latin-1"), src, tmp))
+            elif s.name == "env":
+                for line in s.content().decode("latin-1").splitlines():
+                    if line.startswith("-"):
+                        env.pop(line[1:], None)
+                    elif "=" in line:
+                        key, value = line.split("=", 1)
+                        env[key] = expand(value, src, tmp)
+            elif s.name == "file":
+                target = os.path.join(tmp, s.arg)
+                os.makedirs(os.path.dirname(target), exist_ok=True)
+                with open(target, "wb") as f:
+                    f.write(s.content())
+            elif s.name == "dir":
+                os.makedirs(os.path.join(tmp, s.arg), exist_ok=True)
+            elif s.name == "stdin":
+                stdin = s.content()
+            elif s.name == "stdout-file":
+                stdout_file = expand(s.arg, src, tmp)
+            elif s.name in ("stdout", "stderr", "status"):
+                expected[s.name] = s
+            else:
+                print(f"{case_path}:{s.first_line}: unknown section {s.name}")
+                return 2
+        wrapper = shlex.split(os.environ.get("TESSEL_E2E_WRAPPER", ""))
+        out_target = open(stdout_file, "wb") if stdout_file else subprocess.PIPE
+        try:
+            run = subprocess.run(wrapper + [binary] + args, input=stdin, stdout=out_target,
+                                 stderr=subprocess.PIPE, cwd=tmp, env=env, timeout=600)
+        finally:
+            if stdout_file:
+                out_target.close()
+        actual = {"stdout": run.stdout or b"", "stderr": run.stderr,
+                  "status": f"{run.returncode}\n".encode()}
+        failed = False
+        for name in ("stdout", "stderr", "status"):
+            if name == "stdout" and stdout_file:
+                continue
+            section = expected.get(name)
+            want = section.content() if section else (b"0\n" if name == "status" else b"")
+            if name == "status":
+                want = want.strip() + b"\n"
+            if want != actual[name]:
+                if not failed:
+                    print(f"FAIL: {title}")
+                failed = True
+                where = f"lines {section.first_line}-{section.last_line}" if section else "absent section"
+                print(f"{case_path}: {name} differs ({where})")
+                show(name, want, actual[name])
+        return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
