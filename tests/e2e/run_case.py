@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Runs one end-to-end golden case against the tessel binary.
 
-A case file starts with its title (lines beginning with '#'), followed by
-sections, each introduced by a line '@@ NAME [ARG] [flags]':
+A case file holds one or more cases. Each case begins with a title line
+'### TITLE' and goes on with sections, each introduced by a line
+'@@ NAME [ARG] [flags]'; a section's content is every line up to the next
+'@@ ' or '### ' line, exactly (so do not separate sections with blank lines).
+Lines before the first case are a comment.
 
   @@ args            the command line after the program name (shell words);
                      {src} is the source tree, {tmp} the case's directory
@@ -47,10 +50,13 @@ class Section:
 
 
 def parse(path):
-    title, sections, current = [], [], None
+    cases, current = [], None
     with open(path, encoding="latin-1", newline="") as f:
         for number, line in enumerate(f, 1):
-            if line.startswith("@@ "):
+            if line.startswith("### "):
+                cases.append((line[4:].strip(), number, []))
+                current = None
+            elif line.startswith("@@ ") and cases:
                 words = line[3:].split()
                 name = words[0]
                 arg = None
@@ -58,14 +64,11 @@ def parse(path):
                     arg = words[1]
                     words = words[1:]
                 current = Section(name, arg, words[1:], number)
-                sections.append(current)
-            elif current is None:
-                if line.startswith("#"):
-                    title.append(line[1:].strip())
-            else:
+                cases[-1][2].append(current)
+            elif current is not None:
                 current.lines.append(line)
                 current.last_line = number
-    return " ".join(title) or os.path.basename(path), sections
+    return cases
 
 
 def expand(text, src, tmp):
@@ -79,9 +82,7 @@ def show(label, expected, actual):
     sys.stdout.write("".join(repr(line)[1:-1] + "\n" for line in diff))
 
 
-def main():
-    binary, case_path, src = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3])
-    title, sections = parse(case_path)
+def run_one(binary, case_path, src, title, sections):
     with tempfile.TemporaryDirectory(prefix="tessel-e2e-") as tmp:
         os.mkdir(os.path.join(tmp, "home"))
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C",
@@ -116,7 +117,7 @@ def main():
                 expected[s.name] = s
             else:
                 print(f"{case_path}:{s.first_line}: unknown section {s.name}")
-                return 2
+                return True
         wrapper = shlex.split(os.environ.get("TESSEL_E2E_WRAPPER", ""))
         out_target = open(stdout_file, "wb") if stdout_file else subprocess.PIPE
         try:
@@ -142,7 +143,21 @@ def main():
                 where = f"lines {section.first_line}-{section.last_line}" if section else "absent section"
                 print(f"{case_path}: {name} differs ({where})")
                 show(name, want, actual[name])
-        return 1 if failed else 0
+        return failed
+
+
+def main():
+    binary, case_path, src = os.path.abspath(sys.argv[1]), sys.argv[2], os.path.abspath(sys.argv[3])
+    cases = parse(case_path)
+    if not cases:
+        print(f"{case_path}: no cases")
+        return 1
+    failures = 0
+    for title, line, sections in cases:
+        if run_one(binary, case_path, src, f"{title} (line {line})", sections):
+            failures += 1
+    print(f"{len(cases) - failures} of {len(cases)} cases passed")
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":
