@@ -38,6 +38,12 @@ struct Config {
   std::int32_t comment_action;
   std::int32_t comment_action_count;
   std::uint32_t marker;
+  // A hash index over the tag list, so that looking a tag up (once per tag
+  // of every document) does not compare against every configured name.
+  // Open addressing with linear probing, at most half full; null slots free.
+  TagEntry** index;
+  std::size_t index_size;  // a power of two, or 0 before the first tag
+  std::size_t tag_count;
 };
 
 namespace {
@@ -53,10 +59,58 @@ void copy_name(char (&dest)[kNameSize], const char* name) {
   dest[kNameSize - 1] = '\0';
 }
 
-TagEntry* seek_action(TagEntry* list, const char* name) {
-  for (; list != nullptr; list = list->next) {
-    if (std::strcmp(list->name, name) == 0) {
-      return list;
+constexpr std::size_t kFirstIndexSize = 64;
+
+// FNV-1a over the name's bytes.
+std::size_t hash_name(const char* name) {
+  std::uint64_t h = 0xcbf29ce484222325u;
+  for (; *name != '\0'; ++name) {
+    h = (h ^ static_cast<unsigned char>(*name)) * 0x100000001b3u;
+  }
+  return static_cast<std::size_t>(h);
+}
+
+void index_insert(TagEntry** index, std::size_t size, TagEntry* entry) {
+  std::size_t slot = hash_name(entry->name) & (size - 1);
+  while (index[slot] != nullptr) {
+    slot = (slot + 1) & (size - 1);
+  }
+  index[slot] = entry;
+}
+
+// Adds a new list entry to the index, doubling it first when it would be
+// more than half full. False when memory runs out (the index is unchanged).
+bool index_add(Config* config, TagEntry* entry) {
+  if ((config->tag_count + 1) * 2 > config->index_size) {
+    const std::size_t size = config->index_size == 0 ? kFirstIndexSize : config->index_size * 2;
+    auto** grown = static_cast<TagEntry**>(std::calloc(size, sizeof(TagEntry*)));
+    if (grown == nullptr) {
+      return false;
+    }
+    for (TagEntry* e = config->tags; e != nullptr; e = e->next) {
+      if (e != entry) {
+        index_insert(grown, size, e);
+      }
+    }
+    std::free(config->index);
+    config->index = grown;
+    config->index_size = size;
+  }
+  index_insert(config->index, config->index_size, entry);
+  ++config->tag_count;
+  return true;
+}
+
+// The tag entry named name, found through the index (names in the list are
+// unique, so this is the entry a search of the list would find).
+TagEntry* seek_action(const Config* config, const char* name) {
+  if (config->index_size == 0) {
+    return nullptr;
+  }
+  const std::size_t mask = config->index_size - 1;
+  for (std::size_t slot = hash_name(name) & mask; config->index[slot] != nullptr; slot = (slot + 1) & mask) {
+    if (std::strcmp(config->index[slot]->name, name) == 0) {
+      return config->index[slot];
     }
   }
   return nullptr;
@@ -80,7 +134,7 @@ int add_action(Config* config, const char* tag, Action action) {
     std::fprintf(stderr, "add_action: overly long tag %s in configuration file\n", tag);
     return 1;
   }
-  if (seek_action(config->tags, tag) != nullptr) {
+  if (seek_action(config, tag) != nullptr) {
     std::fprintf(stderr, "add_action: multiple actions specified for tag %s\n", tag);
     return 1;
   }
@@ -95,6 +149,12 @@ int add_action(Config* config, const char* tag, Action action) {
   entry->attr_default = ACTION_KEEP;
   entry->next = config->tags;
   config->tags = entry;
+  if (!index_add(config, entry)) {
+    config->tags = entry->next;
+    std::free(entry);
+    std::fputs("add_action: out of memory\n", stderr);
+    return 1;
+  }
   return 0;
 }
 
@@ -103,7 +163,7 @@ int add_attr_action(Config* config, const char* tag, const char* attribute, Acti
     std::fprintf(stderr, "add_attr_action: overly long tag %s in configuration file\n", tag);
     return 1;
   }
-  TagEntry* entry = seek_action(config->tags, tag);
+  TagEntry* entry = seek_action(config, tag);
   if (entry == nullptr) {
     std::fprintf(stderr, "add_attr_action: tag %s does not exist\n", tag);
     return 1;
@@ -129,7 +189,7 @@ int add_attr_action(Config* config, const char* tag, const char* attribute, Acti
 }
 
 int add_attr_default(Config* config, const char* tag, Action action) {
-  TagEntry* entry = seek_action(config->tags, tag);
+  TagEntry* entry = seek_action(config, tag);
   if (entry == nullptr) {
     std::fprintf(stderr, "add_attr_default: tag %s does not exist\n", tag);
     return 1;
@@ -207,6 +267,10 @@ void cfg_destruct(Config** config) {
     std::free(entry);
     entry = next;
   }
+  std::free((*config)->index);
+  (*config)->index = nullptr;
+  (*config)->index_size = 0;
+  (*config)->tag_count = 0;
   (*config)->marker = kDeadMarker;
 }
 
@@ -300,7 +364,7 @@ Action cfg_action(const Config* config, const char* tag) {
     report_once(&reported_action, "cfg_action: invalid Config\n");
     return ACTION_KEEP;
   }
-  const TagEntry* entry = seek_action(config->tags, tag);
+  const TagEntry* entry = seek_action(config, tag);
   return entry != nullptr ? entry->action : config->tag_default;
 }
 
@@ -309,7 +373,7 @@ Action cfg_attr_action(const Config* config, const char* tag, const char* attrib
     report_once(&reported_attr_action, "cfg_action: invalid Config\n");
     return ACTION_KEEP;
   }
-  const TagEntry* entry = seek_action(config->tags, tag);
+  const TagEntry* entry = seek_action(config, tag);
   if (entry == nullptr || entry->attributes == nullptr) {
     return ACTION_KEEP;
   }

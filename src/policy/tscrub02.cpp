@@ -7,10 +7,11 @@
 #include "policy/tscrub02.h"
 
 #include <array>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "scanner/cclass.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ std::vector<std::string> regions;  // innermost region last
 std::array<char, kNameBuffSize> name_buff{};
 std::array<char, kNameBuffSize> attr_name{};
 
-bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool is_space(char c) { return cclass::is_space(c); }
 
 const char* skip_space(const char* p) {
   while (*p != '\0' && is_space(*p)) {
@@ -37,7 +38,7 @@ template <typename Stop>
 const char* copy_upper(const char* p, std::array<char, kNameBuffSize>& dest, Stop stop) {
   std::size_t n = 0;
   while (*p != '\0' && !stop(*p) && n < kNameMax) {
-    dest[n++] = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+    dest[n++] = cclass::to_upper(*p);
     ++p;
   }
   dest[n] = '\0';
@@ -58,9 +59,9 @@ bool read_tag_name(const char* piece) {
 bool dropping() { return !regions.empty(); }
 
 void write_tag(const char* piece, std::FILE* out) {
-  std::fputc('<', out);
-  std::fputs(piece, out);
-  std::fputc('>', out);
+  fputc_unlocked('<', out);
+  fputs_unlocked(piece, out);
+  fputc_unlocked('>', out);
 }
 
 void warn_tag(const char* slash, unsigned long line) {
@@ -120,7 +121,7 @@ int scrub_end_tag(const char* piece, std::FILE* out, unsigned long line, Action 
 bool is_valid_action(Action action) { return action >= ACTION_KEEP && action <= ACTION_EDIT; }
 
 void write_segment(const char* begin, const char* end, std::FILE* out) {
-  std::fwrite(begin, 1, static_cast<std::size_t>(end - begin), out);
+  fwrite_unlocked(begin, 1, static_cast<std::size_t>(end - begin), out);
 }
 
 // Writes an attribute segment as the Config says for attr_name.
@@ -175,7 +176,7 @@ int scrub_text(const char* piece, std::FILE* out, unsigned long /*line*/) {
   if (dropping()) {
     return 0;
   }
-  if (std::fputs(piece, out) == EOF) {
+  if (fputs_unlocked(piece, out) == EOF) {
     std::perror("Unable to write HTML");
     return 1;
   }

@@ -51,11 +51,12 @@
 #include "scanner/scrub.h"
 
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <initializer_list>
 
 #include "estr/estr.h"
+#include "scanner/cclass.h"
 
 namespace {
 
@@ -67,6 +68,7 @@ constexpr unsigned kBuffSpill = kBuffSize - 1;  // characters held before a spil
 std::array<char, kBuffSize> buff{};
 unsigned len = 0;
 Estr* estr = nullptr;
+bool spilled = false;  // estr holds the beginning of the pending piece
 std::FILE* pOut = nullptr;
 
 Scrubber text_scrubber = default_text_scrubber;
@@ -99,8 +101,8 @@ bool is_ws(int c) { return c == '\t' || c == '\n' || c == ' '; }
 void mark() { start_line = curr_line; }
 
 // Skips white space as isspace defines it.
-const unsigned char* skip_space(const unsigned char* p) {
-  while (*p != '\0' && std::isspace(*p) != 0) {
+const char* skip_space(const char* p) {
+  while (*p != '\0' && cclass::is_space(*p)) {
     ++p;
   }
   return p;
@@ -108,37 +110,63 @@ const unsigned char* skip_space(const unsigned char* p) {
 
 // Sets or clears script mode when the tag is a script start or end tag.
 void check_script(const char* tag) {
-  const auto* p = skip_space(reinterpret_cast<const unsigned char*>(tag));
+  const char* p = skip_space(tag);
   const bool end_tag = *p == '/';
   if (end_tag) {
     p = skip_space(p + 1);
   }
   for (const char letter : {'S', 'C', 'R', 'I', 'P', 'T'}) {
-    if (std::toupper(*p) != letter) {
+    if (cclass::to_upper(*p) != letter) {
       return;
     }
     ++p;
   }
-  if (*p != '\0' && *p != '>' && std::isspace(*p) == 0) {
+  if (*p != '\0' && *p != '>' && !cclass::is_space(*p)) {
     return;
   }
   in_script = end_tag ? 0 : 1;
 }
 
+// Empties estr after a piece that spilled into it. With no estr at all the
+// clear is still made, so that the missing string is reported.
+void clear_spill() {
+  if (spilled || estr == nullptr) {
+    estr_clear(estr);
+    spilled = false;
+  }
+}
+
+// The pending piece as a NUL-terminated string, or null after a message when
+// it cannot be gathered. A piece that never spilled is terminated in buff
+// itself (buff holds at most 127 characters, so the NUL fits): the common
+// short piece then costs no copy into estr.
+const char* gather_piece() {
+  if (!spilled && estr != nullptr) {
+    buff[len] = '\0';
+    len = 0;
+    return buff.data();
+  }
+  if (finish_buffer() != 0) {
+    return nullptr;
+  }
+  const char* piece = estr_c_str(estr);
+  return piece != nullptr ? piece : "";
+}
+
 // Hands the pending piece to hook; check_script runs first for tags.
 int process(Scrubber hook, bool is_tag) {
-  if (finish_buffer() != 0) {
+  const char* piece = gather_piece();
+  if (piece == nullptr) {
     return 1;
   }
   int result = 0;
-  const char* piece = estr_c_str(estr);
-  if (piece != nullptr && piece[0] != '\0') {
+  if (piece[0] != '\0') {
     if (is_tag) {
       check_script(piece);
     }
     result = hook(piece, pOut, start_line);
   }
-  estr_clear(estr);
+  clear_spill();
   return result;
 }
 
@@ -149,8 +177,8 @@ int raw_flush() {
 
 int finish_tag() {
   const int result = process_tag();
-  estr_clear(estr);
   len = 0;
+  clear_spill();
   mark();
   return result;
 }
@@ -270,6 +298,37 @@ int do_script_less(int c) {
   return append_c(c);
 }
 
+// For each state, the characters whose only effect there is to be appended
+// with the state unchanged (NUL never: it is discarded before any handler).
+// The main loop handles them without a call; every other character goes to
+// the state's handler, so the table is an optimisation of the handlers' own
+// "other: append" rows and must agree with them.
+using CharSet = std::array<bool, 256>;
+
+constexpr CharSet all_but(std::initializer_list<char> excluded) {
+  CharSet set{};
+  for (std::size_t i = 1; i < set.size(); ++i) {
+    set[i] = true;
+  }
+  for (const char c : excluded) {
+    set[static_cast<unsigned char>(c)] = false;
+  }
+  return set;
+}
+
+constexpr std::array<CharSet, kStateCount> kJoinsPiece = {
+    all_but({'<'}),                  // text
+    CharSet{},                       // less
+    all_but({'"', '>'}),             // tag
+    all_but({'"'}),                  // quote
+    CharSet{},                       // bang
+    CharSet{},                       // dash_1
+    all_but({'-'}),                  // dash_2
+    CharSet{},                       // dash_3
+    all_but({'>'}),                  // error
+    CharSet{},                       // script_less
+};
+
 using Handler = int (*)(int c);
 constexpr std::array<Handler, kStateCount> func_array = {
     do_text, do_less, do_tag, do_quote, do_bang, do_dash_1, do_dash_2, do_dash_3, do_error, do_script_less,
@@ -302,7 +361,7 @@ int default_text_scrubber(const char* piece, std::FILE* out, unsigned long /*lin
   if (piece == nullptr || out == nullptr) {
     return 0;
   }
-  if (std::fputs(piece, out) == EOF) {
+  if (fputs_unlocked(piece, out) == EOF) {
     std::perror("Unable to write HTML");
     return 1;
   }
@@ -310,7 +369,7 @@ int default_text_scrubber(const char* piece, std::FILE* out, unsigned long /*lin
 }
 
 int put_character(int c) {
-  if (std::fputc(static_cast<char>(c), pOut) == EOF) {
+  if (fputc_unlocked(static_cast<char>(c), pOut) == EOF) {
     std::perror("Unable to write to HTML file");
     return 1;
   }
@@ -349,6 +408,7 @@ int finish_buffer() {
     return 1;
   }
   len = 0;
+  spilled = true;
   return 0;
 }
 
@@ -359,8 +419,8 @@ int write_buffer() {
   const char* pending = estr_c_str(estr);
   if (pending != nullptr && pending[0] != '\0') {
     (void)std::fputs(pending, pOut);
-    estr_clear(estr);
   }
+  clear_spill();
   return 0;
 }
 
@@ -378,11 +438,30 @@ int scrub_html(std::FILE* in, std::FILE* out) {
   state = kText;
   in_script = 0;
   len = 0;
+  spilled = false;
   int result = 0;
   int c = 0;
   int read_errno = 0;
-  do {
-    c = getc_unlocked(in);
+  for (;;) {
+    // The common case, kept in locals: characters that only join the
+    // pending piece, up to the first one the state's handler must see.
+    const CharSet& joins = kJoinsPiece[state];
+    unsigned n = len;
+    std::uint32_t line = curr_line;
+    while ((c = getc_unlocked(in)) != EOF && joins[static_cast<unsigned char>(c)] && n < kBuffSpill) {
+      buff[n++] = static_cast<char>(c);
+      line += c == '\n' ? 1 : 0;
+    }
+    len = n;
+    curr_line = line;
+    if (c != EOF && joins[static_cast<unsigned char>(c)]) {
+      result = append_c(c);  // buff is full: spill it
+      curr_line += c == '\n' ? 1 : 0;
+      if (result != 0) {
+        break;
+      }
+      continue;
+    }
     if (c == '\0') {
       continue;
     }
@@ -390,10 +469,11 @@ int scrub_html(std::FILE* in, std::FILE* out) {
       read_errno = errno;
     }
     result = func_array[state](c);
-    if (c == '\n') {
-      ++curr_line;
+    curr_line += c == '\n' ? 1 : 0;
+    if (c == EOF || result != 0) {
+      break;
     }
-  } while (c != EOF && result == 0);
+  }
   estr_destruct(&estr);
   pOut = nullptr;
   if (c == EOF && std::ferror(in) != 0) {

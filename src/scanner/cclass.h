@@ -1,0 +1,35 @@
+// Character classes of the "C" locale as constexpr lookups. tessel never
+// calls setlocale, so these give exactly what isspace and toupper give, but
+// inline and without a library call per byte on the hot path.
+#ifndef TESSEL_CCLASS_H
+#define TESSEL_CCLASS_H
+
+#include <array>
+
+namespace cclass {
+
+constexpr bool is_space(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+constexpr std::array<char, 256> make_upper_table() {
+  std::array<char, 256> table{};
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const bool lower = i >= 'a' && i <= 'z';
+    table[i] = static_cast<char>(lower ? i - ('a' - 'A') : i);
+  }
+  return table;
+}
+
+inline constexpr std::array<char, 256> kUpper = make_upper_table();
+
+// toupper of the byte c, in the "C" locale.
+constexpr char to_upper(char c) { return kUpper[static_cast<unsigned char>(c)]; }
+constexpr bool is_space(char c) { return is_space(static_cast<unsigned char>(c)); }
+
+static_assert(to_upper('a') == 'A' && to_upper('Z') == 'Z' && to_upper('\xe9') == '\xe9');
+static_assert(is_space('\v') && !is_space('\0') && !is_space('\xa0'));
+
+}  // namespace cclass
+
+#endif
