@@ -12,6 +12,11 @@ Lines before the first case are a comment.
   @@ env             KEY=VALUE lines to set, -KEY lines to unset
   @@ file PATH       a file created under the case's directory
   @@ dir PATH        an (empty) directory created there
+  @@ man-example PATH SOURCE
+                     a file created from the example block of the manual
+                     page SOURCE (relative to {src}), between the lines
+                     '.\\" example-begin' and '.\\" example-end'; so the
+                     documentation cannot drift from the program
   @@ stdin           standard input (empty when absent)
   @@ stdout-file P   send standard output to P (e.g. /dev/full), not compared
   @@ stdout          expected standard output
@@ -63,12 +68,26 @@ def parse(path):
                 if name in ("file", "dir", "stdout-file"):
                     arg = words[1]
                     words = words[1:]
+                elif name == "man-example":
+                    arg = (words[1], words[2])
+                    words = words[2:]
                 current = Section(name, arg, words[1:], number)
                 cases[-1][2].append(current)
             elif current is not None:
                 current.lines.append(line)
                 current.last_line = number
     return cases
+
+
+def man_example(path):
+    """The configuration shown between the example markers of a man page."""
+    with open(path, encoding="latin-1") as f:
+        lines = f.read().splitlines()
+    begin = lines.index('.\\" example-begin')
+    end = lines.index('.\\" example-end')
+    body = [line for line in lines[begin + 1:end] if line not in (".nf", ".fi")]
+    text = "\n".join(body) + "\n"
+    return text.replace("\\e", "\\").replace("\\-", "-").replace("\\&", "").encode("latin-1")
 
 
 def expand(text, src, tmp):
@@ -107,6 +126,9 @@ def run_one(binary, case_path, src, title, sections):
                 os.makedirs(os.path.dirname(target), exist_ok=True)
                 with open(target, "wb") as f:
                     f.write(s.content())
+            elif s.name == "man-example":
+                with open(os.path.join(tmp, s.arg[0]), "wb") as f:
+                    f.write(man_example(os.path.join(src, s.arg[1])))
             elif s.name == "dir":
                 os.makedirs(os.path.join(tmp, s.arg), exist_ok=True)
             elif s.name == "stdin":
