@@ -1,0 +1,239 @@
+#!/usr/bin/env python3
+"""Hostile-input cases for the tessel binary, generated at test time.
+
+    hostile.py TESSEL CASE [--max-rss-mb-per-piece-mb X]
+
+Each case builds its input (never committed: some are 100 MB), runs tessel
+as a process in a temporary directory and checks the exact output, standard
+error and exit status. Peak memory is checked against the largest single
+piece (text run, tag or comment), which tessel holds whole, plus a constant;
+the check is skipped under sanitizers, whose allocators keep freed memory.
+"""
+import hashlib
+import os
+import random
+import resource
+import signal
+import subprocess
+import sys
+import tempfile
+
+MB = 1024 * 1024
+PASS_CFG = b"DEFAULT: KEEP\n"
+
+
+class Case:
+    def __init__(self, tessel, tmp, check_memory):
+        self.tessel, self.tmp, self.check_memory = tessel, tmp, check_memory
+        self.baseline_mb = None
+        self.returncode, self.stderr = None, b""
+
+    def path(self, name):
+        return os.path.join(self.tmp, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def run(self, args, stdin_path=None, largest_piece=0, stdout_path=None):
+        """Runs tessel; returns (status, stdout bytes, stderr bytes)."""
+        # The peak counts from the fork, before the exec, so it is compared
+        # with the peak of a run on an empty input, plus the largest piece.
+        if self.check_memory and self.baseline_mb is None:
+            self.baseline_mb = self.spawn(["-f", self.write("empty.cfg", b"")], None, None)
+        rss_mb = self.spawn(args, stdin_path, stdout_path)
+        if self.check_memory:
+            limit = self.baseline_mb + 1.6 * largest_piece / MB + 8
+            if rss_mb > limit:
+                raise AssertionError(f"peak RSS {rss_mb:.1f} MB above {limit:.1f} MB")
+        out = b""
+        if stdout_path is None:
+            with open(self.path("stdout"), "rb") as f:
+                out = f.read()
+        return self.returncode, out, self.stderr
+
+    def spawn(self, args, stdin_path, stdout_path):
+        """Runs tessel, keeps its status and stderr; returns its peak RSS in MB."""
+        out_path = stdout_path or self.path("stdout")
+        with open(stdin_path or os.devnull, "rb") as fin, open(out_path, "wb") as fout:
+            env = {"LC_ALL": "C", "HOME": self.tmp, "PATH": os.environ.get("PATH", "")}
+            for var in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
+                if var in os.environ:
+                    env[var] = os.environ[var]
+            proc = subprocess.Popen([self.tessel] + args, stdin=fin, stdout=fout,
+                                    stderr=subprocess.PIPE, cwd=self.tmp, env=env)
+            self.stderr = proc.stderr.read()
+            _, status, usage = os.wait4(proc.pid, 0)
+            self.returncode = os.waitstatus_to_exitcode(status)
+        return usage.ru_maxrss / 1024
+
+
+def shorten(value):
+    text = repr(value)
+    return text if len(text) < 400 else text[:200] + " ... " + text[-200:]
+
+
+def expect(actual, expected, what):
+    if actual != expected:
+        raise AssertionError(f"{what}: expected {shorten(expected)}, got {shorten(actual)}")
+
+
+def same_file(c, path, expected_path):
+    def digest(p):
+        h = hashlib.sha256()
+        with open(p, "rb") as f:
+            for block in iter(lambda: f.read(MB), b""):
+                h.update(block)
+        return h.hexdigest()
+    expect(digest(path).encode(), digest(expected_path).encode(), "output digest")
+
+
+def big_file(c, name, chunks):
+    """Writes the chunks (bytes, repeated count) to a file; returns its path."""
+    with open(c.path(name), "wb") as f:
+        for data, count in chunks:
+            for _ in range(count):
+                f.write(data)
+    return c.path(name)
+
+
+def case_huge_text_run(c):
+    cfg = c.write("c.cfg", PASS_CFG)
+    doc = big_file(c, "in.html", [(b"word and more words\n" * 52429, 100)])  # ~100 MB, one run
+    status, out, err = c.run(["-f", cfg, doc], largest_piece=os.path.getsize(doc),
+                             stdout_path=c.path("out"))
+    expect((status, err), (0, b""), "status and stderr")
+    same_file(c, c.path("out"), doc)
+
+
+def case_huge_tag(c):
+    cfg = c.write("c.cfg", b"<a> { ATTRIBUTE title: KEEP DEFAULT: DROP }\n")
+    doc = big_file(c, "in.html", [(b"<a title='", 1), (b"x" * MB, 10), (b"' onclick=y>z</a>", 1)])
+    status, out, err = c.run(["-f", cfg, doc], largest_piece=10 * MB)
+    expect((status, err), (0, b""), "status and stderr")
+    expect(out, b"<a title='" + b"x" * (10 * MB) + b"'>z</a>", "output")
+
+
+def case_many_less_than(c):
+    cfg = c.write("c.cfg", PASS_CFG)
+    doc = c.write("in.html", b"<" * 100000)
+    status, out, err = c.run(["-f", cfg, doc])
+    expect((status, out, err), (0, b"<" * 100000, b""), "result")
+
+
+def case_deeply_nested_drops(c):
+    cfg = c.write("c.cfg", b"<div>: DROP ALL\n")
+    depth = 100000
+    doc = c.write("in.html", b"<div>" * depth + b"x" + b"</div>" * depth + b"after")
+    status, out, err = c.run(["-f", cfg, doc])
+    expect((status, out, err), (0, b"after", b""), "result")
+
+
+def case_many_attributes(c):
+    cfg = c.write("c.cfg", b"<a> { ATTRIBUTE x7: KEEP ATTRIBUTE x99999: WARN DEFAULT: DROP }\n")
+    attrs = b"".join(b" x%d=v" % i for i in range(100000))
+    doc = c.write("in.html", b"<a" + attrs + b">t</a>")
+    status, out, err = c.run(["-f", cfg, doc])
+    expect((status, out, err), (0, b"<a x7=v x99999=v>t</a>", b"line 1: A tag with attribute X99999\n"),
+           "result")
+
+
+def case_endless_comment(c):
+    cfg = c.write("c.cfg", b"COMMENT: DROP\n")
+    doc = big_file(c, "in.html", [(b"text<!-- ", 1), (b" > <b> a" * 1000, 1000)])
+    status, out, err = c.run(["-f", cfg, doc], largest_piece=os.path.getsize(doc),
+                             stdout_path=c.path("out"))
+    expect((status, err), (0, b""), "status and stderr")
+    same_file(c, c.path("out"), doc)
+
+
+def case_only_nul_bytes(c):
+    cfg = c.write("c.cfg", PASS_CFG)
+    doc = c.write("in.html", b"\0" * MB)
+    status, out, err = c.run(["-f", cfg, doc])
+    expect((status, out, err), (0, b"", b""), "result")
+
+
+def case_random_binary(c):
+    cfg = c.write("c.cfg", b"DEFAULT: KEEP\n<script>: DROP ALL\n<a> { ATTRIBUTE href: KEEP DEFAULT: DROP }\n")
+    rng = random.Random(7)
+    doc = c.write("in.html", rng.randbytes(4 * MB))
+    status, out, err = c.run(["-f", cfg, doc])
+    expect(status, 0, "status")
+    if len(out) > 4 * MB:
+        raise AssertionError("output longer than input")
+
+
+def case_ten_thousand_statements(c):
+    lines = [b"DEFAULT: WARN\n"]
+    for i in range(10000):
+        lines.append(b"<t%d>: %s\n" % (i, [b"KEEP", b"DROP", b"DROP ALL"][i % 3]))
+    cfg = c.write("c.cfg", b"".join(lines))
+    doc = c.write("in.html", b"<t0>a<t1>b<t2>c</t2>d<t9999>e</t9999><t10000>")
+    status, out, err = c.run(["-f", cfg, doc])
+    expect((status, out, err), (0, b"<t0>abd<t9999>e</t9999><t10000>", b"Warning: <T10000> tag on line 1\n"), "result")
+
+
+def case_one_word_configuration(c):
+    cfg = c.write("c.cfg", b"w" * (10 * MB))
+    status, out, err = c.run(["-f", cfg])
+    expect((status, out, err), (1, b"", b"Error in configuration file: Excessively long word encountered\n"
+                                       b"Unable to interpret configuration file\n"), "result")
+
+
+def case_unreadable_files(c):
+    if os.geteuid() == 0:
+        print("skipped: permissions do not apply to root")
+        return
+    cfg = c.write("c.cfg", PASS_CFG)
+    doc = c.write("in.html", b"<p>x")
+    os.chmod(cfg, 0)
+    os.chmod(doc, 0)
+    expect(c.run(["-f", cfg]), (1, b"", b"Unable to open configuration file %s\n" % cfg.encode()), "config")
+    os.chmod(cfg, 0o644)
+    expect(c.run(["-f", cfg, doc]), (1, b"", b"Unable to open input file %s\n" % doc.encode()), "input")
+
+
+def case_closed_pipe(c):
+    cfg = c.write("c.cfg", PASS_CFG)
+    doc = big_file(c, "in.html", [(b"<p>text</p>\n" * 1000, 1000)])
+
+    def run_into_closed_pipe(ignore_sigpipe):
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        def child_setup():
+            signal.signal(signal.SIGPIPE, signal.SIG_IGN if ignore_sigpipe else signal.SIG_DFL)
+        proc = subprocess.Popen([c.tessel, "-f", cfg, doc], stdout=write_end, stderr=subprocess.PIPE,
+                                cwd=c.tmp, preexec_fn=child_setup)
+        os.close(write_end)
+        err = proc.stderr.read()
+        return proc.wait(), err
+
+    # As every filter, killed by SIGPIPE by default; with SIGPIPE ignored, a
+    # failure with a message and status 1.
+    expect(run_into_closed_pipe(False), (-signal.SIGPIPE, b""), "default SIGPIPE")
+    expect(run_into_closed_pipe(True), (1, b"Unable to write HTML: Broken pipe\n"), "SIGPIPE ignored")
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
+
+
+def main():
+    tessel, name = os.path.abspath(sys.argv[1]), sys.argv[2]
+    check_memory = "--no-memory-check" not in sys.argv
+    if name == "list":
+        print("\n".join(CASES))
+        return 0
+    with tempfile.TemporaryDirectory(prefix="tessel-hostile-") as tmp:
+        try:
+            CASES[name](Case(tessel, tmp, check_memory))
+        except AssertionError as e:
+            print(f"FAIL {name}: {e}")
+            return 1
+    print(f"ok {name}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
