@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds tessel and runs every test: a -Werror build, then the same tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then the end-to-end
+# cases under valgrind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -15,5 +16,9 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTESSEL_SANITIZE=ON >/dev/nul
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== end-to-end cases under valgrind (memory errors and leaks fail)"
+TESSEL_E2E_WRAPPER="valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all -q" \
+  ctest --test-dir build -R '^e2e\.' --output-on-failure -j"$jobs"
 
 echo "== all checks passed"
