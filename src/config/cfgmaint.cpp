@@ -44,6 +44,8 @@ struct Config {
   TagEntry** index;
   std::size_t index_size;  // a power of two, or 0 before the first tag
   std::size_t tag_count;
+  std::int32_t mode;
+  std::int32_t mode_count;
 };
 
 namespace {
@@ -51,6 +53,7 @@ namespace {
 bool reported_action = false;
 bool reported_attr_action = false;
 bool reported_comment_action = false;
+bool reported_mode = false;
 
 bool too_long(const char* name) { return std::strlen(name) > kCfgNameMax; }
 
@@ -104,7 +107,7 @@ bool index_add(Config* config, TagEntry* entry) {
 // The tag entry named name, found through the index (names in the list are
 // unique, so this is the entry a search of the list would find).
 TagEntry* seek_action(const Config* config, const char* name) {
-  if (config->index_size == 0) {
+  if (config->index_size == 0 || name == nullptr) {
     return nullptr;
   }
   const std::size_t mask = config->index_size - 1;
@@ -117,7 +120,7 @@ TagEntry* seek_action(const Config* config, const char* name) {
 }
 
 AttrEntry* seek_attr_action(AttrEntry* list, const char* name) {
-  for (; list != nullptr; list = list->next) {
+  for (; list != nullptr && name != nullptr; list = list->next) {
     if (std::strcmp(list->name, name) == 0) {
       return list;
     }
@@ -357,6 +360,33 @@ int cfg_set_comment_action(Config* config, Action action) {
   ++config->comment_action_count;
   config->comment_action = action;
   return result;
+}
+
+int cfg_set_mode(Config* config, Mode mode) {
+  if (cfg_valid(config) == 0) {
+    std::fputs("cfg_set_mode: no valid configuration supplied\n", stderr);
+    return 1;
+  }
+  if (mode != MODE_CLASSIC && mode != MODE_SAFE) {
+    std::fputs("cfg_set_mode: invalid mode\n", stderr);
+    return 1;
+  }
+  int result = 0;
+  if (config->mode_count != 0) {
+    std::fputs("cfg_set_mode: multiple modes specified\n", stderr);
+    result = 1;
+  }
+  ++config->mode_count;
+  config->mode = mode;
+  return result;
+}
+
+Mode cfg_mode(const Config* config) {
+  if (cfg_valid(config) == 0) {
+    report_once(&reported_mode, "cfg_mode: invalid Config\n");
+    return MODE_CLASSIC;
+  }
+  return config->mode;
 }
 
 Action cfg_action(const Config* config, const char* tag) {

@@ -1,4 +1,4 @@
-// Configuration file reader: a parser of 16 states fed one token at a time.
+// Configuration file reader: a parser of 18 states fed one token at a time.
 //
 // Conventions: each handler gets the current token and either moves to
 // another state (result 0), calls the store and moves on whatever the store
@@ -11,6 +11,7 @@
 //                  | <                      |                                  | 1
 //                  | word DEFAULT           |                                  | 7
 //                  | word COMMENT           |                                  | 9
+//                  | word MODE              |                                  | 16
 //  1 lt            | word                   | tag_name = word                  | 2
 //  2 tag           | >                      |                                  | 3
 //  3 gt            | :                      |                                  | 4
@@ -19,7 +20,7 @@
 //                  | word DROP              |                                  | 5
 //  5 t_drop        | word ALL               | set tag action DROP ALL          | 0
 //                  | end of file            | set tag action DROP, finish      | 5
-//                  | < / DEFAULT / COMMENT  | set tag action DROP              | as state 0
+//                  | < DEFAULT COMMENT MODE | set tag action DROP              | as state 0
 //  6 t_lbrace      | end of file            | finish                           | 6
 //                  | }                      |                                  | 0
 //                  | word ATTRIBUTE         |                                  | 11
@@ -33,6 +34,8 @@
 // 13 a_colon       | word KEEP/WARN/DROP    | set attribute action             | 6
 // 14 a_default     | :                      |                                  | 15
 // 15 ad_colon      | word KEEP/WARN/DROP    | set attribute default            | 6
+// 16 mode          | :                      |                                  | 17
+// 17 m_colon       | word SAFE / CLASSIC    | set mode                         | 0
 // Every other pair is unexpected.
 #include <array>
 #include <cstring>
@@ -48,6 +51,9 @@ constexpr const char* key_all = "ALL";
 constexpr const char* key_default = "DEFAULT";
 constexpr const char* key_comment = "COMMENT";
 constexpr const char* key_attribute = "ATTRIBUTE";
+constexpr const char* key_mode = "MODE";
+constexpr const char* key_safe = "SAFE";
+constexpr const char* key_classic = "CLASSIC";
 
 enum ParseState : int {
   kBetween,
@@ -66,6 +72,8 @@ enum ParseState : int {
   kAColon,
   kADefault,
   kAdColon,
+  kMode,
+  kMColon,
   kParseStateCount
 };
 
@@ -146,6 +154,9 @@ int do_between(Token* t) {
   if (is_keyword(t, key_comment)) {
     return go(kComment);
   }
+  if (is_keyword(t, key_mode)) {
+    return go(kMode);
+  }
   return unexpected(t);
 }
 
@@ -196,6 +207,8 @@ int do_t_drop(Token* t) {
     state = kTDefault;
   } else if (is_keyword(t, key_comment)) {
     state = kComment;
+  } else if (is_keyword(t, key_mode)) {
+    state = kMode;
   } else {
     return unexpected(t);
   }
@@ -271,12 +284,26 @@ int do_ad_colon(Token* t) {
   return cfg_set_attr_default(config, tag_name, action);
 }
 
+int do_mode(Token* t) { return t->type == TOKEN_COLON ? go(kMColon) : unexpected(t); }
+
+int do_m_colon(Token* t) {
+  Mode mode = MODE_CLASSIC;
+  if (is_keyword(t, key_safe)) {
+    mode = MODE_SAFE;
+  } else if (!is_keyword(t, key_classic)) {
+    return unexpected(t);
+  }
+  state = kBetween;
+  return cfg_set_mode(config, mode);
+}
+
 using Handler = int (*)(Token* t);
 constexpr std::array<Handler, kParseStateCount> state_handler = {
     do_between, do_lt,        do_tag,     do_gt,     do_t_colon,   do_t_drop,    do_t_lbrace, do_t_default,
     do_td_colon, do_comment, do_c_colon, do_attribute, do_a_name, do_a_colon, do_a_default, do_ad_colon,
+    do_mode,     do_m_colon,
 };
-static_assert(state_handler.size() == 16, "one handler per parser state");
+static_assert(state_handler.size() == 18, "one handler per parser state");
 
 // One token through the parser; the status of this step.
 int read_one() {

@@ -15,6 +15,12 @@ inline constexpr Action ACTION_DROP = 2;      // remove
 inline constexpr Action ACTION_DROP_ALL = 3;  // remove up to the matching end tag
 inline constexpr Action ACTION_EDIT = 4;      // filter the attributes one by one
 
+// How markup is split and judged. CLASSIC is the default; SAFE splits markup
+// as an HTML5 browser does, checks URLs and never writes unfiltered markup.
+using Mode = std::int32_t;
+inline constexpr Mode MODE_CLASSIC = 0;
+inline constexpr Mode MODE_SAFE = 1;
+
 // Names held by the store (tags and attributes) have at most this many bytes.
 inline constexpr std::size_t kCfgNameMax = 35;
 
@@ -37,6 +43,8 @@ void cfg_release(Config** config);
 [[nodiscard]] int cfg_set_attr_default(Config* config, const char* tag, Action action);
 [[nodiscard]] int cfg_set_tag_default(Config* config, Action action);
 [[nodiscard]] int cfg_set_comment_action(Config* config, Action action);
+// Stores the mode; a second call stores its mode too but reports an error.
+[[nodiscard]] int cfg_set_mode(Config* config, Mode mode);
 
 // Queries never fail: on an invalid Config they answer ACTION_KEEP and print
 // their message the first time in the process.
@@ -46,6 +54,7 @@ void cfg_release(Config** config);
 // is not named or has no attribute entries at all.
 [[nodiscard]] Action cfg_attr_action(const Config* config, const char* tag, const char* attribute);
 [[nodiscard]] Action cfg_comment_action(const Config* config);
+[[nodiscard]] Mode cfg_mode(const Config* config);
 
 // ---- configuration language ----
 

@@ -214,6 +214,7 @@ int filter() {
   install_tag_scrubber(scrub_tag);
   install_text_scrubber(scrub_text);
   install_comment_scrubber(scrub_comment);
+  install_safe_scan(cfg_mode(config) == MODE_SAFE);
   const int status = scrub_html(pIn, stdout);
   return confirm_streams(status);
 }

@@ -4,13 +4,26 @@
 // start tags: a region ends at its own end tag, so an end tag of another
 // dropped element inside it (</div> inside <style>) cannot reopen the
 // output. Output is suppressed while the stack is not empty.
+//
+// The scanner reads the body of a script (in safe mode, of every raw-text
+// element) as text whatever the policy does with its start tag, so a start
+// tag of such an element that is not written opens a region too: its body
+// never goes out without it.
+//
+// In safe mode the scanner splits markup as browsers do, and the policy
+// reads names and attributes the same way: a name ends at white space or
+// '/', '/' separates attributes, quotes are '"' and '\''. Every kept start
+// tag goes through attribute editing so that URL attributes are checked, and
+// end tags are written as their name alone.
 #include "policy/tscrub02.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "policy/urlcheck.h"
 #include "scanner/cclass.h"
 
 namespace {
@@ -22,8 +35,15 @@ Config* config = nullptr;
 std::vector<std::string> regions;  // innermost region last
 std::array<char, kNameBuffSize> name_buff{};
 std::array<char, kNameBuffSize> attr_name{};
+bool safe = false;          // the installed Config asks for safe mode
+Action tag_action = ACTION_KEEP;  // the action scrub_tag found for name_buff
 
 bool is_space(char c) { return cclass::is_space(c); }
+
+// White space as browsers see it in a tag: no vertical tab.
+bool is_html_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+
+bool ends_name(char c) { return safe ? is_html_space(c) || c == '/' : is_space(c); }
 
 const char* skip_space(const char* p) {
   while (*p != '\0' && is_space(*p)) {
@@ -45,15 +65,12 @@ const char* copy_upper(const char* p, std::array<char, kNameBuffSize>& dest, Sto
   return p;
 }
 
-// Fills name_buff with the tag's name; true for an end tag.
-bool read_tag_name(const char* piece) {
+// The first byte of the tag's name in piece, past leading white space and
+// the '/' of an end tag; sets *end_tag.
+const char* find_tag_name(const char* piece, bool* end_tag) {
   const char* p = skip_space(piece);
-  const bool end_tag = *p == '/';
-  if (end_tag) {
-    p = skip_space(p + 1);
-  }
-  copy_upper(p, name_buff, is_space);
-  return end_tag;
+  *end_tag = *p == '/';
+  return *end_tag ? skip_space(p + 1) : p;
 }
 
 bool dropping() { return !regions.empty(); }
@@ -64,47 +81,67 @@ void write_tag(const char* piece, std::FILE* out) {
   fputc_unlocked('>', out);
 }
 
+void write_segment(const char* begin, const char* end, std::FILE* out) {
+  fwrite_unlocked(begin, 1, static_cast<std::size_t>(end - begin), out);
+}
+
 void warn_tag(const char* slash, unsigned long line) {
   std::fprintf(stderr, "Warning: <%s%s> tag on line %lu\n", slash, name_buff.data(), line);
 }
 
-bool is_script() { return std::strcmp(name_buff.data(), "SCRIPT") == 0; }
+// Whether the scanner reads the content after this start tag as text.
+bool has_raw_text() {
+  const char* name = name_buff.data();
+  if (!safe) {
+    return std::strcmp(name, "SCRIPT") == 0;
+  }
+  static constexpr std::array<const char*, 10> kRawText = {
+      "SCRIPT", "STYLE", "TEXTAREA", "TITLE", "XMP", "IFRAME", "NOEMBED", "NOFRAMES", "NOSCRIPT", "PLAINTEXT",
+  };
+  return std::any_of(kRawText.begin(), kRawText.end(), [name](const char* raw) { return std::strcmp(raw, name) == 0; });
+}
+
+int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
+  if (action == ACTION_EDIT || safe) {
+    return edit_tag(piece, out, line);
+  }
+  write_tag(piece, out);
+  return 0;
+}
 
 int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
-  const bool suppressed = dropping();
-  bool written = false;
-  int result = 0;
-  switch (action) {
-    case ACTION_WARN:
-      warn_tag("", line);
-      [[fallthrough]];
-    case ACTION_KEEP:
-      written = !suppressed;
-      if (written) {
-        write_tag(piece, out);
-      }
-      break;
-    case ACTION_EDIT:
-      written = !suppressed;
-      if (written) {
-        result = edit_tag(piece, out, line);
-      }
-      break;
-    case ACTION_DROP_ALL:
-      regions.emplace_back(name_buff.data());
-      return 0;
-    default:
-      break;
+  if (action == ACTION_DROP_ALL) {
+    regions.emplace_back(name_buff.data());
+    return 0;
   }
-  // The scanner reads a script body as text whatever happens to its start
-  // tag, so a script whose start tag is not written is dropped whole.
-  if (!written && is_script()) {
+  if (action == ACTION_WARN) {
+    warn_tag("", line);
+  }
+  const bool written = action != ACTION_DROP && !dropping();
+  const int result = written ? write_start_tag(piece, out, line, action) : 0;
+  if (!written && has_raw_text()) {
     regions.emplace_back(name_buff.data());
   }
   return result;
 }
 
-int scrub_end_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
+// In safe mode an end tag is written as its name alone: browsers ignore
+// what follows the name, so nothing else needs judging.
+void write_end_tag(const char* piece, const char* name, std::FILE* out) {
+  if (!safe) {
+    write_tag(piece, out);
+    return;
+  }
+  const char* end = name;
+  while (*end != '\0' && !ends_name(*end)) {
+    ++end;
+  }
+  fputs_unlocked("</", out);
+  write_segment(name, end, out);
+  fputc_unlocked('>', out);
+}
+
+int scrub_end_tag(const char* piece, const char* name, std::FILE* out, unsigned long line, Action action) {
   if (action == ACTION_WARN) {
     warn_tag("/", line);
   }
@@ -113,38 +150,115 @@ int scrub_end_tag(const char* piece, std::FILE* out, unsigned long line, Action 
     return 0;
   }
   if (!dropping() && (action == ACTION_KEEP || action == ACTION_WARN || action == ACTION_EDIT)) {
-    write_tag(piece, out);
+    write_end_tag(piece, name, out);
   }
   return 0;
 }
 
 bool is_valid_action(Action action) { return action >= ACTION_KEEP && action <= ACTION_EDIT; }
 
-void write_segment(const char* begin, const char* end, std::FILE* out) {
-  fwrite_unlocked(begin, 1, static_cast<std::size_t>(end - begin), out);
+// ---- attribute segments ----
+
+struct Segment {
+  const char* begin;        // the separators before the attribute
+  const char* name;         // the attribute's first byte (end when none)
+  const char* value;        // the value without quotes, or null when none
+  std::size_t value_length;
+  const char* end;
+};
+
+// The separators, name and value of the first attribute of text, as
+// browsers split it: names end at white space, '/', '=' (not as their
+// first byte) or the end; '/' separates attributes; values may be quoted
+// with '"' or '\''.
+Segment split_safe(const char* text) {
+  Segment s{text, text, nullptr, 0, text};
+  const char* p = text;
+  while (*p != '\0' && (is_html_space(*p) || *p == '/')) {
+    ++p;
+  }
+  s.name = p;
+  if (*p == '\0') {
+    attr_name[0] = '\0';
+    s.end = p;
+    return s;
+  }
+  const char* name_end = p + 1;
+  while (*name_end != '\0' && !is_html_space(*name_end) && *name_end != '/' && *name_end != '=') {
+    ++name_end;
+  }
+  std::size_t n = 0;
+  for (const char* q = p; q < name_end && n < kNameMax; ++q) {
+    attr_name[n++] = cclass::to_upper(*q);
+  }
+  attr_name[n] = '\0';
+  p = name_end;
+  while (is_html_space(*p)) {
+    ++p;
+  }
+  if (*p != '=') {
+    s.end = name_end;  // no value: the white space belongs to the next segment
+    return s;
+  }
+  ++p;
+  while (is_html_space(*p)) {
+    ++p;
+  }
+  if (*p == '"' || *p == '\'') {
+    const char* close = std::strchr(p + 1, *p);
+    s.value = p + 1;
+    s.end = close != nullptr ? close + 1 : p + std::strlen(p);
+    s.value_length = static_cast<std::size_t>((close != nullptr ? close : s.end) - s.value);
+    return s;
+  }
+  s.value = p;
+  while (*p != '\0' && !is_html_space(*p)) {
+    ++p;
+  }
+  s.value_length = static_cast<std::size_t>(p - s.value);
+  s.end = p;
+  return s;
 }
 
-// Writes an attribute segment as the Config says for attr_name.
-void edit_segment(const char* begin, const char* end, std::FILE* out, unsigned long line) {
+bool starts_with_separator(const Segment& s) { return s.name != s.begin || *s.begin == '\0'; }
+
+// Whether a kept attribute may be written: false (after a warning) for a
+// URL attribute whose URL a browser would run or load as active content.
+bool url_allows(const Segment& s, unsigned long line) {
+  if (!is_url_attribute(attr_name.data()) || s.value == nullptr ||
+      url_value_is_safe(s.value, s.value_length, std::strcmp(attr_name.data(), "SRCSET") == 0 ||
+                                                     std::strcmp(attr_name.data(), "IMAGESRCSET") == 0)) {
+    return true;
+  }
+  std::fprintf(stderr, "line %lu: %s tag with unsafe URL in attribute %s\n", line, name_buff.data(),
+               attr_name.data());
+  return false;
+}
+
+// The action for the segment's attribute: a tag that is only kept (safe
+// mode) keeps every attribute.
+Action attribute_action(bool edited) {
+  return edited ? cfg_attr_action(config, name_buff.data(), attr_name.data()) : ACTION_KEEP;
+}
+
+// Writes an attribute segment as the Config says for attr_name; false when
+// it was left out.
+bool edit_segment(const Segment& s, bool edited, std::FILE* out, unsigned long line) {
   if (attr_name[0] == '\0') {
-    write_segment(begin, end, out);
-    return;
+    write_segment(s.begin, s.end, out);
+    return true;
   }
-  switch (cfg_attr_action(config, name_buff.data(), attr_name.data())) {
-    case ACTION_KEEP:
-      write_segment(begin, end, out);
-      break;
-    case ACTION_WARN:
-      std::fprintf(stderr, "line %lu: %s tag with attribute %s\n", line, name_buff.data(), attr_name.data());
-      write_segment(begin, end, out);
-      break;
-    case ACTION_DROP:
-      break;
-    default:
-      std::fputs("edit_tag: Internal error: invalid attribute action\n", stderr);
-      write_segment(begin, end, out);
-      break;
+  const Action action = attribute_action(edited);
+  if (action == ACTION_DROP || (safe && (action == ACTION_KEEP || action == ACTION_WARN) && !url_allows(s, line))) {
+    return false;
   }
+  if (action == ACTION_WARN) {
+    std::fprintf(stderr, "line %lu: %s tag with attribute %s\n", line, name_buff.data(), attr_name.data());
+  } else if (action != ACTION_KEEP) {
+    std::fputs("edit_tag: Internal error: invalid attribute action\n", stderr);
+  }
+  write_segment(s.begin, s.end, out);
+  return true;
 }
 
 }  // namespace
@@ -159,13 +273,17 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
     regions.clear();
     return 0;
   }
-  const bool end_tag = read_tag_name(piece);
+  safe = cfg_valid(config) != 0 && cfg_mode(config) == MODE_SAFE;
+  bool end_tag = false;
+  const char* name = find_tag_name(piece, &end_tag);
+  copy_upper(name, name_buff, ends_name);
   const Action action = cfg_action(config, name_buff.data());
+  tag_action = action;
   if (!is_valid_action(action)) {
     std::fputs("scrub_tag: invalid action\n", stderr);
     return 1;
   }
-  return end_tag ? scrub_end_tag(piece, out, line, action) : scrub_start_tag(piece, out, line, action);
+  return end_tag ? scrub_end_tag(piece, name, out, line, action) : scrub_start_tag(piece, out, line, action);
 }
 
 int scrub_text(const char* piece, std::FILE* out, unsigned long /*line*/) {
@@ -232,17 +350,29 @@ const char* find_attribute(const char* text) {
 }
 
 int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
-  std::fputc('<', out);
+  fputc_unlocked('<', out);
   const char* p = skip_space(piece);
-  while (*p != '\0' && !is_space(*p)) {
+  while (*p != '\0' && !ends_name(*p)) {
     ++p;
   }
   write_segment(piece, p, out);
+  const bool edited = tag_action == ACTION_EDIT;
+  bool left_out = false;
   while (*p != '\0') {
-    const char* end = find_attribute(p);
-    edit_segment(p, end, out, line);
-    p = end;
+    Segment s{p, p, nullptr, 0, p};
+    if (safe) {
+      s = split_safe(p);
+    } else {
+      s.end = find_attribute(p);
+    }
+    // A kept attribute right after one that was left out would otherwise run
+    // into what was written before it and change its meaning.
+    if (safe && left_out && !starts_with_separator(s) && attr_name[0] != '\0') {
+      fputc_unlocked(' ', out);
+    }
+    left_out = !edit_segment(s, edited, out, line);
+    p = s.end;
   }
-  std::fputc('>', out);
+  fputc_unlocked('>', out);
   return 0;
 }

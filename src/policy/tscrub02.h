@@ -20,8 +20,9 @@ int scrub_text(const char* piece, std::FILE* out, unsigned long line);
 int scrub_comment(const char* piece, std::FILE* out, unsigned long line);
 
 // Writes the start tag piece as '<' piece '>' with each attribute kept,
-// reported or removed as the Config says for the tag's name; always 0.
-// Expects scrub_tag to have looked the tag's name up first.
+// reported or removed as the Config says for the tag's name (in safe mode
+// also removing unsafe URLs); always 0. Expects scrub_tag to have looked
+// the tag's name and action up first.
 int edit_tag(const char* piece, std::FILE* out, unsigned long line);
 
 // The end of the first attribute segment of text (its leading white space,

@@ -57,6 +57,7 @@
 
 #include "estr/estr.h"
 #include "scanner/cclass.h"
+#include "scanner/safescan.h"
 
 namespace {
 
@@ -93,6 +94,7 @@ enum State : int {
 
 int state = kText;
 int in_script = 0;
+bool safe_scan = false;
 std::uint32_t curr_line = 1;
 std::uint32_t start_line = 1;
 
@@ -161,7 +163,7 @@ int process(Scrubber hook, bool is_tag) {
   }
   int result = 0;
   if (piece[0] != '\0') {
-    if (is_tag) {
+    if (is_tag && !safe_scan) {
       check_script(piece);
     }
     result = hook(piece, pOut, start_line);
@@ -177,8 +179,7 @@ int raw_flush() {
 
 int finish_tag() {
   const int result = process_tag();
-  len = 0;
-  clear_spill();
+  discard_piece();
   mark();
   return result;
 }
@@ -424,6 +425,19 @@ int write_buffer() {
   return 0;
 }
 
+bool install_safe_scan(bool on) {
+  const bool previous = safe_scan;
+  safe_scan = on;
+  return previous;
+}
+
+void mark_piece_start() { mark(); }
+
+void discard_piece() {
+  len = 0;
+  clear_spill();
+}
+
 int process_text() { return process(text_scrubber, false); }
 int process_tag() { return process(tag_scrubber, true); }
 int process_comment() { return process(comment_scrubber, false); }
@@ -437,6 +451,7 @@ int scrub_html(std::FILE* in, std::FILE* out) {
   curr_line = 1;
   state = kText;
   in_script = 0;
+  safescan::reset();
   len = 0;
   spilled = false;
   int result = 0;
@@ -445,7 +460,7 @@ int scrub_html(std::FILE* in, std::FILE* out) {
   for (;;) {
     // The common case, kept in locals: characters that only join the
     // pending piece, up to the first one the state's handler must see.
-    const CharSet& joins = kJoinsPiece[state];
+    const CharSet& joins = safe_scan ? safescan::joins() : kJoinsPiece[state];
     unsigned n = len;
     std::uint32_t line = curr_line;
     while ((c = getc_unlocked(in)) != EOF && joins[static_cast<unsigned char>(c)] && n < kBuffSpill) {
@@ -468,7 +483,7 @@ int scrub_html(std::FILE* in, std::FILE* out) {
     if (c == EOF) {
       read_errno = errno;
     }
-    result = func_array[state](c);
+    result = safe_scan ? safescan::step(c) : func_array[state](c);
     curr_line += c == '\n' ? 1 : 0;
     if (c == EOF || result != 0) {
       break;

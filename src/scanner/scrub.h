@@ -44,4 +44,15 @@ int default_tag_scrubber(const char* piece, std::FILE* out, unsigned long line);
 // Writes c to the scan's output; 1 after perror on failure.
 [[nodiscard]] int put_character(int c);
 
+// Chooses the markup machine of the following scans: the classic one (the
+// default), or with on set the safe one, which splits markup where an HTML5
+// browser splits it and never writes anything past the hooks. Returns the
+// previous choice.
+bool install_safe_scan(bool on);
+
+// For the markup machines: the current line becomes the line of the next
+// piece; the pending piece is forgotten.
+void mark_piece_start();
+void discard_piece();
+
 #endif

@@ -140,7 +140,9 @@ TEST_F(EstrTest, AssignedShortStringLeavesRoomUntilThe33rdByte) {
   EXPECT_EQ(capacity_of(es.get()), 32u);
   ASSERT_EQ(estr_append_c(es.get(), 'z'), 0);
   EXPECT_EQ(capacity_of(es.get()), 48u);
-  EXPECT_EQ(content_of(es.get()), "x" + std::string(31, 'y') + "z");
+  std::string expected(1, 'x');
+  expected.append(31, 'y').push_back('z');
+  EXPECT_EQ(content_of(es.get()), expected);
 }
 
 // A block that does not fit gives capacity total + total/2 at once.

@@ -1,1 +1,667 @@
+// Unit tests for the markup scanner, its pending-piece buffer and its hooks.
+// Recording hooks capture each piece as a (kind, text, line) triple and write
+// nothing, so the scan's output holds only what the scanner writes itself
+// (raw flushes of unterminated markup and a held-back '<').
+#include "scanner/scrub.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <sys/types.h>
+
+#include "estr/estr.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+struct Piece {
+  char kind;  // 't' text, 'g' tag, 'c' comment
+  std::string text;
+  unsigned long line;
+  bool operator==(const Piece&) const = default;
+};
+
+void PrintTo(const Piece& p, std::ostream* os) {
+  *os << p.kind << ' ' << testing::PrintToString(p.text) << " @" << p.line;
+}
+
+Piece txt(std::string text, unsigned long line = 1) { return {'t', std::move(text), line}; }
+Piece tag(std::string text, unsigned long line = 1) { return {'g', std::move(text), line}; }
+Piece cmt(std::string text, unsigned long line = 1) { return {'c', std::move(text), line}; }
+
+// ---- recording hooks ----
+
+std::vector<Piece> pieces;
+std::FILE* scan_out = nullptr;  // the stream the current scan writes to
+int foreign_streams = 0;        // hook calls that got another stream
+Piece stop_at{};                // the piece whose hook returns stop_result
+int stop_result = 0;
+
+int record(char kind, const char* piece, std::FILE* out, unsigned long line) {
+  if (out != scan_out) {
+    ++foreign_streams;
+  }
+  pieces.push_back({kind, piece, line});
+  return pieces.back() == stop_at ? stop_result : 0;
+}
+int record_text(const char* piece, std::FILE* out, unsigned long line) { return record('t', piece, out, line); }
+int record_tag(const char* piece, std::FILE* out, unsigned long line) { return record('g', piece, out, line); }
+int record_comment(const char* piece, std::FILE* out, unsigned long line) {
+  return record('c', piece, out, line);
+}
+
+std::vector<std::string> estr_reports;
+void capture_estr_report(const char* message) { estr_reports.emplace_back(message); }
+
+std::string without_nul(const std::string& s) {
+  std::string r;
+  for (const char c : s) {
+    if (c != '\0') {
+      r += c;
+    }
+  }
+  return r;
+}
+
+class ScrubTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    pieces.clear();
+    foreign_streams = 0;
+    stop_at = Piece{};
+    stop_result = 0;
+    estr_reports.clear();
+  }
+
+  void TearDown() override {
+    install_text_scrubber(nullptr);
+    install_tag_scrubber(nullptr);
+    install_comment_scrubber(nullptr);
+    estr_install_error_reporter(nullptr);
+  }
+
+  static void install_recorders() {
+    install_text_scrubber(record_text);
+    install_tag_scrubber(record_tag);
+    install_comment_scrubber(record_comment);
+  }
+
+  // Scans input into a fresh output stream; keeps the output and the first
+  // byte the scan left unread.
+  int scan(const std::string& input) {
+    std::FILE* in = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
+    EXPECT_NE(in, nullptr);
+    char* buf = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&buf, &size);
+    EXPECT_NE(out, nullptr);
+    scan_out = out;
+    const int status = scrub_html(in, out);
+    next_ = std::fgetc(in);
+    std::fclose(out);
+    output_.assign(buf, size);
+    std::free(buf);
+    std::fclose(in);
+    return status;
+  }
+
+  struct ScanCase {
+    const char* name;
+    std::string input;
+    std::vector<Piece> pieces;
+    std::string output;  // written by the scanner itself, past the hooks
+  };
+
+  void check(const std::vector<ScanCase>& cases) {
+    for (const ScanCase& c : cases) {
+      SCOPED_TRACE(c.name);
+      pieces.clear();
+      EXPECT_EQ(scan(c.input), 0);
+      EXPECT_EQ(pieces, c.pieces);
+      EXPECT_EQ(output_, c.output);
+    }
+    EXPECT_EQ(foreign_streams, 0);
+  }
+
+  std::string output_;
+  int next_ = EOF;
+};
+
+// Every row of the transition table, state by state.
+TEST_F(ScrubTest, SplitsMarkupStateByState) {
+  install_recorders();
+  const std::vector<ScanCase> cases = {
+      {"empty input", "", {}, ""},
+      {"text to end of input", "hello world", {txt("hello world")}, ""},
+      {"text, tag, text", "a<b>c", {txt("a"), tag("b"), txt("c")}, ""},
+      {"bytes above 127 are ordinary", "\xFF\x80<\xFF>\xFE", {txt("\xFF\x80"), tag("\xFF"), txt("\xFE")}, ""},
+      // 1 less
+      {"less: '!' opens a declaration", "<!x>", {cmt("!x")}, ""},
+      {"less: a lone space is a tag", "< >", {tag(" ")}, ""},
+      {"less: white space is kept", "< \t\na>", {tag(" \t\na")}, ""},
+      {"less: '<>' hands nothing", "a<>b", {txt("a"), txt("b")}, ""},
+      {"less: end of input", "x<", {txt("x")}, "<"},
+      {"less: white space then end of input", "x< \n", {txt("x")}, "< \n"},
+      {"less: '\"' does not open a value", "<\"x>y\">", {tag("\"x"), txt("y\">")}, ""},
+      {"less: nor after white space", "< \"x>y\">", {tag(" \"x"), txt("y\">")}, ""},
+      {"less: CR is an ordinary character", "<\r\"x>\">", {tag("\r\"x>\"")}, ""},
+      {"less: '<' is an ordinary character", "<<>>", {tag("<"), txt(">")}, ""},
+      // 2 tag, 3 quote
+      {"tag: quoted value hides '>'", "<a title=\"x>y\">z", {tag("a title=\"x>y\""), txt("z")}, ""},
+      {"tag: single quotes are not special", "<a title='x>y'>", {tag("a title='x"), txt("y'>")}, ""},
+      {"tag: end of input", "a<abc", {txt("a")}, "<abc"},
+      {"quote: closing quote returns to the tag", "<a b=\"c\" d>", {tag("a b=\"c\" d")}, ""},
+      {"quote: end of input", "<a b=\"c>", {}, "<a b=\"c>"},
+      // 4 bang
+      {"bang: comment", "<!-- a -->", {cmt("!-- a --")}, ""},
+      {"bang: white space", "<! \n>x", {cmt("! \n"), txt("x", 2)}, ""},
+      {"bang: white space before a comment", "<! -- > -->", {cmt("! -- > --")}, ""},
+      {"bang: CR leads to a declaration", "<!\r-- > -->", {cmt("!\r-- "), txt(" -->")}, ""},
+      {"bang: '>' at once", "<!>", {cmt("!")}, ""},
+      {"bang: end of input", "<!", {}, "<!"},
+      {"bang: other leads to a declaration", "<!DOCTYPE html>", {cmt("!DOCTYPE html")}, ""},
+      // 5 dash_1
+      {"dash 1: '>'", "<!->", {cmt("!-")}, ""},
+      {"dash 1: end of input", "<!-", {}, "<!-"},
+      {"dash 1: white space leads to a declaration", "<!- > -->", {cmt("!- "), txt(" -->")}, ""},
+      // 6 dash_2, 7 dash_3
+      {"dash 2: '>' inside a comment", "<!-- a > b -->", {cmt("!-- a > b --")}, ""},
+      {"dash 2: end of input", "<!-- x", {}, "<!-- x"},
+      {"dash 3: single dash inside a comment", "<!-- a - b -->", {cmt("!-- a - b --")}, ""},
+      {"dash 3: end of input", "<!-- a -", {}, "<!-- a -"},
+      {"dash 3: empty comment", "<!---->", {cmt("!----")}, ""},
+      {"two comments in one declaration", "<!-- a -- -- b -->", {cmt("!-- a -- -- b --")}, ""},
+      {"'>' after a closed comment ends it", "<!-- a -- > b -->", {cmt("!-- a -- "), txt(" b -->")}, ""},
+      {"closed comment then end of input", "<!-- a --", {}, "<!-- a --"},
+      // 8 error
+      {"error: text after a closed comment", "<!-- a -- x>y", {cmt("!-- a -- x"), txt("y")}, ""},
+      {"error: dashes do not protect '>'", "<!x -- > -->", {cmt("!x -- "), txt(" -->")}, ""},
+      {"error: end of input", "<!DOCTYPE", {}, "<!DOCTYPE"},
+  };
+  check(cases);
+}
+
+TEST_F(ScrubTest, ScriptBodiesKeepLessThanAsText) {
+  install_recorders();
+  const std::vector<ScanCase> cases = {
+      {"'<' in a script body", "<script>if (a<b) x();</script><i>",
+       {tag("script"), txt("if (a<b) x();"), tag("/script"), tag("i")}, ""},
+      {"'<!' starts a comment", "<script>a<!-- c -->b</script>",
+       {tag("script"), txt("a"), cmt("!-- c --"), txt("b"), tag("/script")}, ""},
+      {"a comment hides an end tag", "<script><!-- </script> --></script><i>",
+       {tag("script"), cmt("!-- </script> --"), tag("/script"), tag("i")}, ""},
+      {"other end tags are tags", "<script>a</b>c</script><i>",
+       {tag("script"), txt("a"), tag("/b"), txt("c"), tag("/script"), tag("i")}, ""},
+      {"'<' then end of input", "<script>ab<", {tag("script"), txt("ab")}, "<"},
+      {"'<' alone at end of input", "<script><", {tag("script")}, "<"},
+      {"'<<' before '/script>'", "<script>x<</script>y<b>", {tag("script"), txt("x<</script>y<b>")}, ""},
+      {"'<>' is text", "<script><>", {tag("script"), txt("<>")}, ""},
+      {"'< /' is text", "<script>a< / script ><b>", {tag("script"), txt("a< / script ><b>")}, ""},
+      {"NUL between '<' and '/'", "<script>a<\0/script>b<i>"s,
+       {tag("script"), txt("a"), tag("/script"), txt("b"), tag("i")}, ""},
+      // which tags count as script tags
+      {"upper case with attributes", "<SCRIPT LANGUAGE=\"x\">a<b</SCRIPT><i>",
+       {tag("SCRIPT LANGUAGE=\"x\""), txt("a<b"), tag("/SCRIPT"), tag("i")}, ""},
+      {"mixed case", "<ScRiPt>a<b", {tag("ScRiPt"), txt("a<b")}, ""},
+      {"white space around the end tag's name", "<script>a</ script >b<i>",
+       {tag("script"), txt("a"), tag("/ script "), txt("b"), tag("i")}, ""},
+      {"white space before the name", "< script >a<b", {tag(" script "), txt("a<b")}, ""},
+      {"form feed and CR count as space here", "<\fscript\r>a<b", {tag("\fscript\r"), txt("a<b")}, ""},
+      {"'scripts' is not a script", "<scripts>a<b>", {tag("scripts"), txt("a"), tag("b")}, ""},
+      {"'script/' is not a script", "<script/>a<b>", {tag("script/"), txt("a"), tag("b")}, ""},
+      {"'scrip' is not a script", "<scrip>a<b>", {tag("scrip"), txt("a"), tag("b")}, ""},
+      {"a declaration is not a tag", "<!script>a<b>", {cmt("!script"), txt("a"), tag("b")}, ""},
+      {"an end tag outside a script", "</script>a<b>", {tag("/script"), txt("a"), tag("b")}, ""},
+  };
+  check(cases);
+}
+
+TEST_F(ScrubTest, PiecesCarryTheLineOnWhichTheyBegan) {
+  install_recorders();
+  const std::vector<ScanCase> cases = {
+      {"tag spanning lines", "a\n<b\nc>\nd", {txt("a\n", 1), tag("b\nc", 2), txt("\nd", 3)}, ""},
+      {"text has the line of the '>' before it", "<a>\n\nb<c>", {tag("a", 1), txt("\n\nb", 1), tag("c", 3)}, ""},
+      {"comment spanning lines", "\n\n<!-- \n -->x", {txt("\n\n", 1), cmt("!-- \n --", 3), txt("x", 4)}, ""},
+      {"an empty pair marks its line", "a\n<>\nb<c>", {txt("a\n", 1), txt("\nb", 2), tag("c", 3)}, ""},
+      {"carriage returns are not counted", "a\r\r<b>\r\n<c>", {txt("a\r\r", 1), tag("b", 1), txt("\r\n", 1), tag("c", 2)},
+       ""},
+      {"NUL is not a line", "\0\n\0<a>"s, {txt("\n", 1), tag("a", 2)}, ""},
+      {"script text cut by '</' keeps its first line", "<script>\na\n</script>\n<b>",
+       {tag("script", 1), txt("\na\n", 1), tag("/script", 3), txt("\n", 3), tag("b", 4)}, ""},
+      {"script comment", "<script>\n<!--x-->\n<i", {tag("script", 1), txt("\n", 1), cmt("!--x--", 2), txt("\n<i", 2)},
+       ""},
+  };
+  check(cases);
+}
+
+TEST_F(ScrubTest, NulBytesAreDiscardedWithoutDisturbingTheState) {
+  install_recorders();
+  const std::vector<ScanCase> cases = {
+      {"around and inside pieces", "\0a\0b<\0x\0>\0c\0"s, {txt("ab"), tag("x"), txt("c")}, ""},
+      {"inside the dashes of a comment", "<!\0-\0-x-\0->"s, {cmt("!--x--")}, ""},
+      {"between '<' and '>'", "a<\0>b"s, {txt("a"), txt("b")}, ""},
+      {"inside a quoted value", "<a b=\"\0>\">"s, {tag("a b=\">\"")}, ""},
+      {"only NUL bytes", "\0\0\0"s, {}, ""},
+      {"in an unterminated tag", "<a\0b"s, {}, "<ab"},
+  };
+  check(cases);
+}
+
+// The pending buffer holds 127 characters before it spills; pieces of any
+// length around that boundary must arrive whole and in order.
+TEST_F(ScrubTest, LongPiecesArriveWhole) {
+  install_recorders();
+  for (const std::size_t n : {1u, 126u, 127u, 128u, 129u, 254u, 255u, 256u, 300u, 1000u}) {
+    SCOPED_TRACE(n);
+    std::string body;
+    for (std::size_t i = 0; i < n; ++i) {
+      body += static_cast<char>('a' + i % 26);
+    }
+    const std::vector<ScanCase> cases = {
+        {"text", body, {txt(body)}, ""},
+        {"tag then text", "<" + body + ">" + body, {tag(body), txt(body)}, ""},
+        {"comment", "<!--" + body + "-->", {cmt("!--" + body + "--")}, ""},
+        {"unterminated comment", "<!--" + body, {}, "<!--" + body},
+        {"unterminated tag", "<" + body, {}, "<" + body},
+        {"script text", "<script>" + body + "<" + body + "</script>",
+         {tag("script"), txt(body + "<" + body), tag("/script")}, ""},
+    };
+    check(cases);
+  }
+}
+
+// Line feeds are counted wherever the pending buffer happens to spill.
+TEST_F(ScrubTest, LinesAreCountedAcrossSpills) {
+  install_recorders();
+  for (std::size_t n = 124; n < 260; n += (n == 131 ? 120 : 1)) {
+    SCOPED_TRACE(n);
+    const std::string lines(n, '\n');
+    const unsigned long after = n + 1;
+    const std::vector<ScanCase> cases = {
+        {"text", lines + "<a>", {txt(lines, 1), tag("a", after)}, ""},
+        {"tag", "<a" + lines + "><b>", {tag("a" + lines, 1), tag("b", after)}, ""},
+        {"quoted value", "<a \"" + lines + "\">x<b>", {tag("a \"" + lines + "\"", 1), txt("x", after), tag("b", after)},
+         ""},
+        {"comment", "<!--" + lines + "-->x<b>", {cmt("!--" + lines + "--", 1), txt("x", after), tag("b", after)}, ""},
+        {"declaration", "<!x" + lines + ">x<b>", {cmt("!x" + lines, 1), txt("x", after), tag("b", after)}, ""},
+        {"script text", "<script>" + lines + "</script>", {tag("script"), txt(lines, 1), tag("/script", after)}, ""},
+    };
+    check(cases);
+  }
+}
+
+// In a script, a held-back '<' and the character after it are appended
+// together; neither may be lost when that pair straddles a spill.
+TEST_F(ScrubTest, ScriptLessThanPairsStraddlingASpillArriveWhole) {
+  install_recorders();
+  for (std::size_t k = 120; k < 135; ++k) {
+    SCOPED_TRACE(k);
+    const std::string head(k, 'h');
+    pieces.clear();
+    EXPECT_EQ(scan("<script>" + head + "<b" + head + "</script>"), 0);
+    EXPECT_EQ(pieces, (std::vector<Piece>{tag("script"), txt(head + "<b" + head), tag("/script")}));
+  }
+}
+
+// A nonzero hook result stops the scan at once: it becomes the result, and
+// nothing after the character that finished the piece is read.
+TEST_F(ScrubTest, NonzeroHookResultStopsTheScanAtOnce) {
+  install_recorders();
+  const struct {
+    const char* name;
+    std::string input;
+    Piece stop;
+    int result;
+    std::vector<Piece> pieces;
+    int next;
+    std::string output;
+  } cases[] = {
+      {"text", "ab<x>cd", txt("ab"), 5, {txt("ab")}, 'x', ""},
+      {"tag", "ab<x>cd<y>", tag("x"), -1, {txt("ab"), tag("x")}, 'c', ""},
+      {"comment", "<!--c-->rest", cmt("!--c--"), 42, {cmt("!--c--")}, 'r', ""},
+      {"script start tag", "<script>a</script>b", tag("script"), 2, {tag("script")}, 'a', ""},
+      {"script text cut by '<!'", "<script>ab<!x>", txt("ab"), 3, {tag("script"), txt("ab")}, 'x', ""},
+      {"text at end of input", "<i>ab", txt("ab"), 9, {tag("i"), txt("ab")}, EOF, ""},
+      // The held-back '<' is written even when the text hook stops the scan.
+      {"script text at end of input", "<script>ab<", txt("ab"), 4, {tag("script"), txt("ab")}, EOF, "<"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    pieces.clear();
+    stop_at = c.stop;
+    stop_result = c.result;
+    EXPECT_EQ(scan(c.input), c.result);
+    EXPECT_EQ(pieces, c.pieces);
+    EXPECT_EQ(next_, c.next);
+    EXPECT_EQ(output_, c.output);
+  }
+}
+
+// Script mode, line counts and the pending piece do not leak from one scan
+// into the next, whether the first ran to the end or was stopped.
+TEST_F(ScrubTest, EachScanStartsAfresh) {
+  install_recorders();
+  stop_at = tag("script", 4);
+  stop_result = 1;
+  const struct {
+    const char* name;
+    std::string first;
+    int result;
+  } cases[] = {
+      {"ended inside a script body", "x\n\n<script>a<b", 0},
+      {"ended inside a comment", "x\n\n<!-- a <b>", 0},
+      {"stopped just after a script tag", "\n\n\n<script>rest<b>", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(scan(c.first), c.result);
+    pieces.clear();
+    EXPECT_EQ(scan("a<b>c"), 0);
+    EXPECT_EQ(pieces, (std::vector<Piece>{txt("a", 1), tag("b", 1), txt("c", 1)}));
+    EXPECT_EQ(output_, "");
+  }
+}
+
+TEST_F(ScrubTest, InstallersReturnThePreviousHookAndNullRestoresTheDefault) {
+  EXPECT_EQ(install_text_scrubber(record_text), &default_text_scrubber);
+  EXPECT_EQ(install_text_scrubber(nullptr), &record_text);
+  EXPECT_EQ(install_text_scrubber(nullptr), &default_text_scrubber);
+
+  EXPECT_EQ(install_tag_scrubber(record_tag), &default_tag_scrubber);
+  EXPECT_EQ(install_tag_scrubber(record_comment), &record_tag);
+  EXPECT_EQ(install_tag_scrubber(nullptr), &record_comment);
+  EXPECT_EQ(install_tag_scrubber(nullptr), &default_tag_scrubber);
+
+  EXPECT_EQ(install_comment_scrubber(record_comment), &default_tag_scrubber);
+  EXPECT_EQ(install_comment_scrubber(nullptr), &record_comment);
+  EXPECT_EQ(install_comment_scrubber(nullptr), &default_tag_scrubber);
+
+  // Each installer replaces only its own hook.
+  install_comment_scrubber(record_comment);
+  EXPECT_EQ(scan("a<b><!c>"), 0);
+  EXPECT_EQ(pieces, (std::vector<Piece>{cmt("!c")}));
+  EXPECT_EQ(output_, "a<b>");
+}
+
+// With the default hooks the output is the input less NUL bytes and less the
+// '<>' pairs that hand nothing.
+TEST_F(ScrubTest, DefaultHooksPassMarkupThrough) {
+  const struct {
+    std::string input;
+    std::string output;
+  } cases[] = {
+      {"", ""},
+      {"plain text\n", "plain text\n"},
+      {"<!-- x -->", "<!-- x -->"},
+      {"< a >", "< a >"},
+      {"<!DOCTYPE html><p class=\"a>b\">t</p>", "<!DOCTYPE html><p class=\"a>b\">t</p>"},
+      {"<a title='x>y'>", "<a title='x>y'>"},
+      {"a<>b<>", "ab"},
+      {"<\0>"s, ""},
+      {"a\0b"s, "ab"},
+      {"<<>>", "<<>>"},
+      {"<!-- x", "<!-- x"},
+      {"x<", "x<"},
+      {"<script>a<>b</script><>", "<script>a<>b</script>"},
+      {"<script>ab<", "<script>ab<"},
+      {"<script>a<!--<>--></script>", "<script>a<!--<>--></script>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.input));
+    EXPECT_EQ(scan(c.input), 0);
+    EXPECT_EQ(output_, c.output);
+  }
+}
+
+// Small deterministic generator (xorshift64), so that every run sees the
+// same inputs.
+class Xorshift {
+ public:
+  explicit Xorshift(std::uint64_t seed) : s_(seed) {}
+  std::uint32_t next() {
+    s_ ^= s_ << 13;
+    s_ ^= s_ >> 7;
+    s_ ^= s_ << 17;
+    return static_cast<std::uint32_t>(s_ >> 32);
+  }
+  std::size_t below(std::size_t n) { return next() % n; }
+
+ private:
+  std::uint64_t s_;
+};
+
+// Without '<' the whole input is one text run: output is input less NUL.
+TEST_F(ScrubTest, BinaryInputWithoutLessThanPassesThrough) {
+  Xorshift rng(0x9E3779B97F4A7C15u);
+  for (int i = 0; i < 200; ++i) {
+    std::string input;
+    const std::size_t n = rng.below(700);
+    while (input.size() < n) {
+      const char c = static_cast<char>(rng.below(256));
+      if (c != '<') {
+        input += c;
+      }
+    }
+    SCOPED_TRACE(i);
+    EXPECT_EQ(scan(input), 0);
+    EXPECT_EQ(output_, without_nul(input));
+  }
+}
+
+// Markup-rich input (tags, quotes, comments, script bodies, unterminated
+// pieces, binary bytes). As long as no '<' is directly followed by '>' once
+// NUL bytes are gone, every byte other than NUL reaches the output in order.
+TEST_F(ScrubTest, MarkupInputWithoutEmptyPairsPassesThrough) {
+  const std::string tokens[] = {
+      "<", ">", "\"", "!", "-", "--", "<!", "<!--", "-->", "</", "<script>", "</script>",
+      "<SCRIPT a=\"1\">", "< / script >", "< ", "\n", "\t", "\r", "\0"s, "<a href=\"x>y\">", "<<",
+      "/script>", "text ", std::string(200, 'y'), "<!DOCTYPE html>", "'",
+  };
+  Xorshift rng(20240611u);
+  for (int i = 0; i < 300; ++i) {
+    std::string raw;
+    const std::size_t count = rng.below(120);
+    for (std::size_t t = 0; t < count; ++t) {
+      if (rng.below(3) == 0) {
+        raw += static_cast<char>(rng.below(256));
+      } else {
+        raw += tokens[rng.below(std::size(tokens))];
+      }
+    }
+    std::string input;
+    char last = '\0';
+    for (const char c : raw) {
+      if (c == '>' && last == '<') {
+        input += ' ';
+      }
+      input += c;
+      if (c != '\0') {
+        last = c;
+      }
+    }
+    SCOPED_TRACE(i);
+    EXPECT_EQ(scan(input), 0);
+    EXPECT_EQ(output_, without_nul(input));
+  }
+}
+
+TEST_F(ScrubTest, DefaultHooksIgnoreNullArguments) {
+  char* buf = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&buf, &size);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(default_text_scrubber(nullptr, out, 1), 0);
+  EXPECT_EQ(default_text_scrubber("x", nullptr, 1), 0);
+  EXPECT_EQ(default_tag_scrubber(nullptr, out, 1), 0);
+  EXPECT_EQ(default_tag_scrubber("x", nullptr, 1), 0);
+  EXPECT_EQ(default_text_scrubber("piece", out, 7), 0);
+  std::fclose(out);
+  EXPECT_EQ(std::string(buf, size), "piece");
+  std::free(buf);
+}
+
+// The tag hook's angle brackets go to the scan's output, the piece to the
+// stream it is given.
+std::FILE* side_stream = nullptr;
+int tag_to_side_stream(const char* piece, std::FILE* /*out*/, unsigned long line) {
+  return default_tag_scrubber(piece, side_stream, line);
+}
+
+TEST_F(ScrubTest, DefaultTagHookWritesBracketsToTheScanOutput) {
+  char* buf = nullptr;
+  std::size_t size = 0;
+  side_stream = open_memstream(&buf, &size);
+  ASSERT_NE(side_stream, nullptr);
+  install_tag_scrubber(tag_to_side_stream);
+  EXPECT_EQ(scan("a<b>c<d e>"), 0);
+  std::fclose(side_stream);
+  side_stream = nullptr;
+  EXPECT_EQ(output_, "a<>c<>");
+  EXPECT_EQ(std::string(buf, size), "bd e");
+  std::free(buf);
+}
+
+TEST_F(ScrubTest, FailedWritesAreReportedAndStopTheScan) {
+  char backing[16] = {};
+  std::FILE* read_only = fmemopen(backing, sizeof backing, "r");
+  ASSERT_NE(read_only, nullptr);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(default_text_scrubber("x", read_only, 1), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("Unable to write HTML: ", 0), 0u);
+  std::fclose(read_only);
+
+  // The scanner's own raw writes at end of input are not checked.
+  const struct {
+    std::string input;
+    int result;
+    std::string message;
+    int next;
+  } cases[] = {
+      {"text<a>", 1, "Unable to write HTML: ", 'a'},
+      {"<a>rest", 1, "Unable to write to HTML file: ", 'r'},
+      {"<!c>rest", 1, "Unable to write to HTML file: ", 'r'},
+      {"<!-- unterminated", 0, "", EOF},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    std::FILE* in = fmemopen(const_cast<char*>(c.input.data()), c.input.size(), "r");
+    std::FILE* out = fmemopen(backing, sizeof backing, "r");
+    ASSERT_NE(in, nullptr);
+    ASSERT_NE(out, nullptr);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(scrub_html(in, out), c.result);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind(c.message, 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), c.result) << err;
+    EXPECT_EQ(std::fgetc(in), c.next);
+    std::fclose(out);
+    std::fclose(in);
+  }
+}
+
+// A read error ends the input like end of file: pending text still goes to
+// its hook, and errno is left as the failed read set it.
+struct FailingSource {
+  const char* data;
+  std::size_t left;
+};
+
+ssize_t read_then_fail(void* cookie, char* buf, std::size_t size) {
+  auto* src = static_cast<FailingSource*>(cookie);
+  if (src->left == 0) {
+    errno = EIO;
+    return -1;
+  }
+  const std::size_t n = size < src->left ? size : src->left;
+  std::memcpy(buf, src->data, n);
+  src->data += n;
+  src->left -= n;
+  return static_cast<ssize_t>(n);
+}
+
+int text_hook_clobbering_errno(const char* piece, std::FILE* out, unsigned long line) {
+  errno = 0;
+  return record_text(piece, out, line);
+}
+
+TEST_F(ScrubTest, ReadErrorEndsTheInputAndKeepsErrno) {
+  install_recorders();
+  install_text_scrubber(text_hook_clobbering_errno);
+  FailingSource src{"ab<x>c", 6};
+  cookie_io_functions_t io{};
+  io.read = read_then_fail;
+  std::FILE* in = fopencookie(&src, "r", io);
+  ASSERT_NE(in, nullptr);
+  char* buf = nullptr;
+  std::size_t size = 0;
+  scan_out = open_memstream(&buf, &size);
+  ASSERT_NE(scan_out, nullptr);
+  errno = 0;
+  EXPECT_EQ(scrub_html(in, scan_out), 0);
+  EXPECT_EQ(errno, EIO);  // checked before anything else touches errno
+  EXPECT_NE(std::ferror(in), 0);
+  EXPECT_EQ(pieces, (std::vector<Piece>{txt("ab"), tag("x"), txt("c")}));
+  std::fclose(scan_out);
+  std::free(buf);
+  std::fclose(in);
+}
+
+// Outside a scan there is no Estr, so the pending buffer's first spill fails:
+// that shows exactly when a spill happens and what a failed one reports.
+TEST_F(ScrubTest, PendingBufferSpillsAtThe128thCharacter) {
+  EXPECT_EQ(scan(""), 0);  // leaves the buffer empty
+  estr_install_error_reporter(capture_estr_report);
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 127; ++i) {
+    ASSERT_EQ(append_c('a'), 0) << i;
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(estr_reports.empty());
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(append_c('b'), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Unable to expand HTML buffer\nUnable to allocate HTML buffer\n");
+  EXPECT_EQ(estr_reports, std::vector<std::string>{"Estr is null"});
+
+  // The characters stay pending: moving them fails again.
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(finish_buffer(), 1);
+  EXPECT_EQ(process_text(), 1);
+  EXPECT_EQ(write_buffer(), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Unable to expand HTML buffer\nUnable to expand HTML buffer\nUnable to expand HTML buffer\n");
+  EXPECT_TRUE(pieces.empty());
+
+  // The next scan starts with an empty buffer.
+  install_recorders();
+  EXPECT_EQ(scan("ab"), 0);
+  EXPECT_EQ(pieces, std::vector<Piece>{txt("ab")});
+}
+
+TEST_F(ScrubTest, NothingPendingCallsNoHook) {
+  EXPECT_EQ(scan(""), 0);  // leaves the buffer empty
+  install_recorders();
+  estr_install_error_reporter(capture_estr_report);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(finish_buffer(), 0);
+  EXPECT_EQ(process_text(), 0);
+  EXPECT_EQ(process_tag(), 0);
+  EXPECT_EQ(process_comment(), 0);
+  EXPECT_EQ(write_buffer(), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(pieces.empty());
+}
+
+}  // namespace

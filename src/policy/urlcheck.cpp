@@ -1,0 +1,243 @@
+// URL checks for safe mode.
+//
+// A browser decodes character references in an attribute value before it
+// parses the URL, and the URL parser drops tabs and line ends anywhere and
+// control characters and spaces at either end. So "jav&#x09;ascript&colon;"
+// is a javascript: URL. The check decodes references exactly as browsers do
+// in attribute values, then removes every ASCII white space and control
+// character (more than a browser does, so it errs on the side of refusing)
+// and reads the scheme.
+#include "policy/urlcheck.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+struct NamedRef {
+  const char* name;
+  char32_t first;
+  char32_t second;
+};
+
+#include "policy/entities.inc"
+
+constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kMaxCodePoint = 0x10FFFF;
+constexpr std::size_t kLongestName = 32;
+
+// What numeric references to 0x80..0x9F stand for (windows-1252), as the
+// HTML standard maps them.
+constexpr std::array<char32_t, 32> kC1Replacements = {
+    0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178,
+};
+
+bool is_alnum(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  return (c | 0x20) - 'a' + 10;
+}
+
+const NamedRef* find_named(std::string_view name) {
+  const NamedRef* end = kNamedRefs + kNamedRefCount;
+  const NamedRef* it = std::lower_bound(kNamedRefs, end, name,
+                                        [](const NamedRef& ref, std::string_view key) { return ref.name < key; });
+  return it != end && it->name == name ? it : nullptr;
+}
+
+char32_t numeric_value(char32_t value) {
+  if (value == 0 || value > kMaxCodePoint || (value >= 0xD800 && value <= 0xDFFF)) {
+    return kReplacement;
+  }
+  if (value >= 0x80 && value <= 0x9F) {
+    return kC1Replacements[value - 0x80];
+  }
+  return value;
+}
+
+// Decodes a numeric reference at p ("&#..."); returns the characters used,
+// 0 when there is no digit (then it is no reference).
+std::size_t decode_numeric(std::string_view text, std::u32string& out) {
+  std::size_t i = 2;
+  const bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
+  i += hex ? 1 : 0;
+  const std::size_t digits_begin = i;
+  char32_t value = 0;
+  for (; i < text.size() && (hex ? is_hex(text[i]) : text[i] >= '0' && text[i] <= '9'); ++i) {
+    const char32_t digit = static_cast<char32_t>(hex ? hex_value(text[i]) : text[i] - '0');
+    value = value > kMaxCodePoint ? value : value * (hex ? 16 : 10) + digit;
+  }
+  if (i == digits_begin) {
+    return 0;
+  }
+  if (i < text.size() && text[i] == ';') {
+    ++i;
+  }
+  out.push_back(numeric_value(value));
+  return i;
+}
+
+// Decodes a named reference at text ("&name..."); returns the characters
+// used, 0 when the text is left as it stands.
+std::size_t decode_named(std::string_view text, std::u32string& out) {
+  std::size_t run = 1;
+  while (run < text.size() && run <= kLongestName && is_alnum(text[run])) {
+    ++run;
+  }
+  const std::size_t limit = run < text.size() && text[run] == ';' ? run + 1 : run;
+  for (std::size_t end = limit; end > 1; --end) {
+    const NamedRef* ref = find_named(text.substr(1, end - 1));
+    if (ref == nullptr) {
+      continue;
+    }
+    // In attribute values a reference without ';' before '=' or a letter or
+    // digit is left alone, for historical reasons.
+    const bool terminated = text[end - 1] == ';';
+    if (!terminated && end < text.size() && (text[end] == '=' || is_alnum(text[end]))) {
+      return 0;
+    }
+    out.push_back(ref->first);
+    if (ref->second != 0) {
+      out.push_back(ref->second);
+    }
+    return end;
+  }
+  return 0;
+}
+
+// Appends the UTF-8 sequence at text to out as one code point; returns the
+// bytes used. Bytes that are not valid UTF-8 stand for themselves: only
+// ASCII matters to the scheme, and no ASCII byte is ever taken into a
+// sequence.
+std::size_t decode_byte(std::string_view text, std::u32string& out) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  std::size_t count = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  if (count > text.size()) {
+    count = 1;
+  }
+  char32_t value = count == 1 ? lead : lead & (0x3F >> (count - 1));
+  for (std::size_t i = 1; i < count; ++i) {
+    const auto next = static_cast<unsigned char>(text[i]);
+    if ((next & 0xC0) != 0x80) {
+      out.push_back(lead);
+      return 1;
+    }
+    value = (value << 6) | (next & 0x3F);
+  }
+  out.push_back(value);
+  return count;
+}
+
+bool removable(char32_t c) { return c <= 0x20 || c == 0x7F; }
+
+bool is_alpha(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool is_scheme_char(char32_t c) {
+  return is_alpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+}
+
+// The URL's scheme in lower case, or "" for a relative URL.
+std::string scheme_of(std::u32string_view url) {
+  std::string scheme;
+  for (const char32_t c : url) {
+    if (removable(c)) {
+      continue;
+    }
+    if (c == ':') {
+      return scheme;
+    }
+    if (scheme.empty() ? !is_alpha(c) : !is_scheme_char(c)) {
+      return "";
+    }
+    scheme.push_back(static_cast<char>(c | 0x20));
+  }
+  return "";
+}
+
+bool url_is_safe(std::u32string_view url) {
+  const std::string scheme = scheme_of(url);
+  for (const char* allowed : {"", "http", "https", "mailto", "ftp", "tel"}) {
+    if (scheme == allowed) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool is_ascii_ws(char32_t c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
+
+// Every URL of a srcset value: candidates are separated by commas; each is
+// a URL (no white space) and optional descriptors, which may hold commas
+// inside parentheses.
+bool srcset_is_safe(std::u32string_view value) {
+  std::size_t i = 0;
+  while (i < value.size()) {
+    while (i < value.size() && (is_ascii_ws(value[i]) || value[i] == ',')) {
+      ++i;
+    }
+    const std::size_t url_begin = i;
+    while (i < value.size() && !is_ascii_ws(value[i])) {
+      ++i;
+    }
+    std::u32string_view url = value.substr(url_begin, i - url_begin);
+    const bool ends_candidate = !url.empty() && url.back() == ',';
+    while (!url.empty() && url.back() == ',') {
+      url.remove_suffix(1);
+    }
+    if (!url.empty() && !url_is_safe(url)) {
+      return false;
+    }
+    if (ends_candidate) {
+      continue;
+    }
+    int depth = 0;
+    for (; i < value.size() && (depth > 0 || value[i] != ','); ++i) {
+      depth += value[i] == '(' ? 1 : value[i] == ')' && depth > 0 ? -1 : 0;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool is_url_attribute(const char* upper_name) {
+  static constexpr std::array<const char*, 22> kUrlAttributes = {
+      "HREF",     "SRC",      "ACTION",     "FORMACTION", "CITE",   "BACKGROUND", "POSTER", "LONGDESC",
+      "CODEBASE", "DATA",     "XLINK:HREF", "SRCSET",     "LOWSRC", "DYNSRC",     "PING",   "MANIFEST",
+      "ICON",     "PROFILE",  "USEMAP",     "CLASSID",    "ARCHIVE", "IMAGESRCSET",
+  };
+  return std::any_of(kUrlAttributes.begin(), kUrlAttributes.end(),
+                     [upper_name](const char* name) { return std::strcmp(name, upper_name) == 0; });
+}
+
+std::u32string decode_attribute_value(const char* value, std::size_t length) {
+  const std::string_view text(value, length);
+  std::u32string out;
+  out.reserve(length);
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t used = 0;
+    if (text[i] == '&' && i + 1 < text.size()) {
+      const std::string_view rest = text.substr(i);
+      used = text[i + 1] == '#' ? decode_numeric(rest, out) : decode_named(rest, out);
+    }
+    i += used != 0 ? used : decode_byte(text.substr(i), out);
+  }
+  return out;
+}
+
+bool url_value_is_safe(const char* value, std::size_t length, bool srcset) {
+  const std::u32string decoded = decode_attribute_value(value, length);
+  return srcset ? srcset_is_safe(decoded) : url_is_safe(decoded);
+}

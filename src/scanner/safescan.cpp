@@ -1,0 +1,749 @@
+// Safe-mode markup machine.
+//
+// It finds the boundaries of text runs, tags and comments as the HTML5
+// tokenizer does (only the boundaries; tokens are not built), so that the
+// policy judges exactly the markup a browser will see. Pieces reach the
+// hooks in the classic form: a tag is the text between '<' and '>', a
+// comment the text after '<' up to its '>' (beginning with '!', '?' or '/').
+//
+// Conventions: WS is tab, line feed, form feed, carriage return and space.
+// "hold" keeps characters back while it is open whether they begin markup
+// ("<", "</", "</scr" in raw text); "release" appends them to the text after
+// all. "emit" hands the piece to its hook; "mark" makes the current line the
+// start of the next piece. Characters are appended unless a row says
+// otherwise. Unterminated tags at the end of the input are dropped, as
+// browsers drop them; nothing is ever written past the hooks.
+//
+//  state              | input                    | action                     | next
+//  data               | '<'                      | hold                       | tag_open
+//  tag_open           | letter                   | text, mark                 | tag_name
+//                     | '/'                      | hold                       | end_tag_open
+//                     | '!'                      | text, mark                 | markup_decl
+//                     | '?'                      | text, mark                 | bogus_comment
+//                     | other                    | release; again in data     | data
+//  end_tag_open       | letter                   | text, mark, append "/"     | tag_name
+//                     | '>'                      | drop "</>"                 | data
+//                     | EOF                      | release, text              | end
+//                     | other                    | text, mark, append "/"     | bogus_comment
+//  tag_name           | WS                       |                            | before_attr_name
+//                     | '/'                      |                            | self_closing
+//                     | '>'                      | emit tag, mark             | data or raw
+//  before_attr_name   | WS                       |                            | before_attr_name
+//                     | '/'                      |                            | self_closing
+//                     | '>'                      | emit tag, mark             | data or raw
+//                     | other                    |                            | attr_name
+//  attr_name          | WS                       |                            | after_attr_name
+//                     | '/'                      |                            | self_closing
+//                     | '='                      |                            | before_attr_value
+//                     | '>'                      | emit tag, mark             | data or raw
+//  after_attr_name    | WS                       |                            | after_attr_name
+//                     | '/', '=', '>'            | as attr_name               |
+//                     | other                    |                            | attr_name
+//  before_attr_value  | WS                       |                            | before_attr_value
+//                     | '"' / '\''               |                            | value_dq / value_sq
+//                     | '>'                      | emit tag, mark             | data or raw
+//                     | other                    |                            | value_uq
+//  value_dq / _sq     | its quote                |                            | after_value
+//  value_uq           | WS                       |                            | before_attr_name
+//                     | '>'                      | emit tag, mark             | data or raw
+//  after_value        | WS                       |                            | before_attr_name
+//                     | '/'                      |                            | self_closing
+//                     | '>'                      | emit tag, mark             | data or raw
+//                     | other                    |                            | attr_name
+//  self_closing       | '>'                      | emit tag, mark             | data or raw
+//                     | WS / '/' / other         |                            | before_attr / self / attr_name
+//  (any tag state)    | EOF                      | drop the tag               | end
+//  markup_decl        | '-'                      |                            | md_dash
+//                     | '>'                      | emit comment, mark         | data
+//                     | other                    |                            | bogus_comment
+//  md_dash            | '-'                      |                            | comment_start
+//                     | '>'                      | emit comment, mark         | data
+//                     | other                    |                            | bogus_comment
+//  comment_start      | '-'                      |                            | comment_start_dash
+//                     | '>'                      | emit comment, mark         | data
+//                     | other                    |                            | comment
+//  comment_start_dash | '-'                      |                            | comment_end
+//                     | '>'                      | emit comment, mark         | data
+//                     | other                    |                            | comment
+//  comment            | '-'                      |                            | comment_end_dash
+//  comment_end_dash   | '-'                      |                            | comment_end
+//                     | other                    |                            | comment
+//  comment_end        | '>'                      | emit comment, mark         | data
+//                     | '!'                      |                            | comment_end_bang
+//                     | '-'                      |                            | comment_end
+//                     | other                    |                            | comment
+//  comment_end_bang   | '-'                      |                            | comment_end_dash
+//                     | '>'                      | emit comment, mark         | data
+//                     | other                    |                            | comment
+//  bogus_comment      | '>'                      | emit comment, mark         | data
+//  (comment states)   | EOF                      | emit comment               | end
+//  raw                | '<'                      | hold                       | raw_lt
+//  raw_lt             | '/'                      | hold                       | raw_end
+//                     | other                    | release; again in raw      | raw
+//  raw_end            | next letter of the name  | hold                       | raw_end
+//                     | WS / '/' / '>' after it  | text, mark, append "/name" | as tag_name
+//                     | other                    | release; again in raw      | raw
+//  plaintext          | any                      |                            | plaintext
+//  script states      | as the HTML5 script data states: "<!--" escapes,
+//                     | "<script" inside an escape double-escapes (where
+//                     | "</script" does not end the element)
+//  (text states)      | EOF                      | release, text              | end
+#include "scanner/safescan.h"
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "scanner/scrub.h"
+
+namespace safescan {
+namespace {
+
+enum State : int {
+  kData,
+  kTagOpen,
+  kEndTagOpen,
+  kTagName,
+  kBeforeAttrName,
+  kAttrName,
+  kAfterAttrName,
+  kBeforeAttrValue,
+  kValueDq,
+  kValueSq,
+  kValueUq,
+  kAfterValue,
+  kSelfClosing,
+  kMarkupDecl,
+  kMdDash,
+  kCommentStart,
+  kCommentStartDash,
+  kComment,
+  kCommentEndDash,
+  kCommentEnd,
+  kCommentEndBang,
+  kBogusComment,
+  kRaw,
+  kRawLt,
+  kRawEnd,
+  kPlaintext,
+  kScript,
+  kScriptLt,
+  kScriptEscStart,
+  kScriptEscStartDash,
+  kScriptEsc,
+  kScriptEscDash,
+  kScriptEscDashDash,
+  kScriptEscLt,
+  kScriptDescStart,
+  kScriptDesc,
+  kScriptDescDash,
+  kScriptDescDashDash,
+  kScriptDescLt,
+  kScriptDescEnd,
+  kStateCount
+};
+
+constexpr std::size_t kNameMax = 16;  // longer names are never raw-text names
+
+int state = kData;
+// Characters held back while it is open whether they begin markup.
+char held[kNameMax + 4] = {};
+std::size_t held_len = 0;
+// The lower-case name of the start tag being read ("" once too long) and
+// whether the tag is an end tag.
+char tag_name[kNameMax + 1] = {};
+std::size_t tag_name_len = 0;
+bool end_tag = false;
+// The element whose end tag ends the raw text, and the state to go back to
+// when a candidate end tag turns out to be text.
+char raw_name[kNameMax + 1] = {};
+std::size_t raw_name_len = 0;
+int raw_return = kRaw;
+// The name after "<" or "</" inside an escaped script, for double escapes.
+char temp[kNameMax + 1] = {};
+std::size_t temp_len = 0;
+
+bool is_ws(int c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
+bool is_letter(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+char lower(int c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); }
+
+int go(int next) {
+  state = next;
+  return 0;
+}
+
+int append_and_go(int c, int next) {
+  state = next;
+  return append_c(c);
+}
+
+void hold(int c) { held[held_len++] = static_cast<char>(c); }
+
+// Appends the held characters to the pending text.
+int release() {
+  int result = 0;
+  for (std::size_t i = 0; i < held_len && result == 0; ++i) {
+    result = append_c(held[i]);
+  }
+  held_len = 0;
+  return result;
+}
+
+// Ends the text run before markup that begins here.
+int begin_markup() {
+  held_len = 0;
+  const int result = process_text();
+  mark_piece_start();
+  return result;
+}
+
+void add_to_name(char (&name)[kNameMax + 1], std::size_t& length, int c) {
+  if (length < kNameMax) {
+    name[length] = lower(c);
+  }
+  if (length <= kNameMax) {
+    ++length;  // one past kNameMax marks a name too long to matter
+  }
+}
+
+bool name_is(const char (&name)[kNameMax + 1], std::size_t length, const char* word) {
+  return length <= kNameMax && std::strlen(word) == length && std::strncmp(name, word, length) == 0;
+}
+
+// The text state that follows a start tag of this name.
+int content_state() {
+  if (end_tag || tag_name_len > kNameMax) {
+    return kData;
+  }
+  const std::size_t n = tag_name_len;
+  if (name_is(tag_name, n, "script")) {
+    return kScript;
+  }
+  if (name_is(tag_name, n, "plaintext")) {
+    return kPlaintext;
+  }
+  for (const char* raw : {"style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "noscript"}) {
+    if (name_is(tag_name, n, raw)) {
+      return kRaw;
+    }
+  }
+  return kData;
+}
+
+int emit_tag() {
+  const int result = process_tag();
+  mark_piece_start();
+  state = content_state();
+  if (state == kRaw || state == kScript) {
+    std::memcpy(raw_name, tag_name, tag_name_len);
+    raw_name_len = tag_name_len;
+  }
+  return result;
+}
+
+int emit_comment() {
+  const int result = process_comment();
+  mark_piece_start();
+  state = kData;
+  return result;
+}
+
+// The tag is unterminated at the end of the input: browsers drop it.
+int drop_tag() {
+  discard_piece();
+  return 0;
+}
+
+int start_tag_name(int c, bool is_end) {
+  end_tag = is_end;
+  tag_name_len = 0;
+  add_to_name(tag_name, tag_name_len, c);
+  state = kTagName;
+  return append_c(c);
+}
+
+// ---- data, tag open and end tag open ----
+
+int do_data(int c) {
+  if (c == EOF) {
+    return process_text();
+  }
+  if (c == '<') {
+    hold(c);
+    return go(kTagOpen);
+  }
+  return append_c(c);
+}
+
+int do_tag_open(int c) {
+  if (is_letter(c)) {
+    const int result = begin_markup();
+    return result != 0 ? result : start_tag_name(c, false);
+  }
+  if (c == '/') {
+    hold(c);
+    return go(kEndTagOpen);
+  }
+  if (c == '!' || c == '?') {
+    const int result = begin_markup();
+    return result != 0 ? result : append_and_go(c, c == '!' ? kMarkupDecl : kBogusComment);
+  }
+  state = kData;
+  const int result = release();
+  return result != 0 ? result : do_data(c);
+}
+
+int do_end_tag_open(int c) {
+  if (c == EOF) {
+    const int result = release();
+    return result != 0 ? result : process_text();
+  }
+  if (c == '>') {
+    held_len = 0;  // "</>" is dropped, and the text around it runs on
+    return go(kData);
+  }
+  int result = begin_markup();
+  if (result == 0) {
+    result = append_c('/');
+  }
+  if (result != 0) {
+    return result;
+  }
+  return is_letter(c) ? start_tag_name(c, true) : append_and_go(c, kBogusComment);
+}
+
+// ---- inside a tag ----
+
+// '>', '/' and EOF end or turn every tag state alike; 1 when c was one.
+bool tag_common(int c, int* result) {
+  if (c == '>') {
+    *result = emit_tag();
+    return true;
+  }
+  if (c == EOF) {
+    *result = drop_tag();
+    return true;
+  }
+  if (c == '/') {
+    *result = append_and_go(c, kSelfClosing);
+    return true;
+  }
+  return false;
+}
+
+int do_tag_name(int c) {
+  int result = 0;
+  if (tag_common(c, &result)) {
+    return result;
+  }
+  if (is_ws(c)) {
+    return append_and_go(c, kBeforeAttrName);
+  }
+  add_to_name(tag_name, tag_name_len, c);
+  return append_c(c);
+}
+
+int do_before_attr_name(int c) {
+  int result = 0;
+  if (tag_common(c, &result)) {
+    return result;
+  }
+  return append_and_go(c, is_ws(c) ? kBeforeAttrName : kAttrName);
+}
+
+int do_attr_name(int c) {
+  int result = 0;
+  if (tag_common(c, &result)) {
+    return result;
+  }
+  if (is_ws(c)) {
+    return append_and_go(c, kAfterAttrName);
+  }
+  return append_and_go(c, c == '=' ? kBeforeAttrValue : kAttrName);
+}
+
+int do_after_attr_name(int c) {
+  int result = 0;
+  if (tag_common(c, &result)) {
+    return result;
+  }
+  if (is_ws(c)) {
+    return append_c(c);
+  }
+  return append_and_go(c, c == '=' ? kBeforeAttrValue : kAttrName);
+}
+
+int do_before_attr_value(int c) {
+  if (c == '>' || c == EOF) {
+    int result = 0;
+    tag_common(c, &result);
+    return result;
+  }
+  if (is_ws(c)) {
+    return append_c(c);
+  }
+  if (c == '"') {
+    return append_and_go(c, kValueDq);
+  }
+  return append_and_go(c, c == '\'' ? kValueSq : kValueUq);
+}
+
+int do_value_quoted(int c, int quote) {
+  if (c == EOF) {
+    return drop_tag();
+  }
+  return append_and_go(c, c == quote ? kAfterValue : state);
+}
+
+int do_value_dq(int c) { return do_value_quoted(c, '"'); }
+int do_value_sq(int c) { return do_value_quoted(c, '\''); }
+
+int do_value_uq(int c) {
+  if (c == '>' || c == EOF) {
+    int result = 0;
+    tag_common(c, &result);
+    return result;
+  }
+  return append_and_go(c, is_ws(c) ? kBeforeAttrName : kValueUq);
+}
+
+int do_after_value(int c) {
+  int result = 0;
+  if (tag_common(c, &result)) {
+    return result;
+  }
+  return append_and_go(c, is_ws(c) ? kBeforeAttrName : kAttrName);
+}
+
+int do_self_closing(int c) { return do_before_attr_name(c); }
+
+// ---- comments ----
+
+int comment_common(int c, int next) {
+  if (c == '>' || c == EOF) {
+    return emit_comment();
+  }
+  return append_and_go(c, next);
+}
+
+int do_markup_decl(int c) { return comment_common(c, c == '-' ? kMdDash : kBogusComment); }
+int do_md_dash(int c) { return comment_common(c, c == '-' ? kCommentStart : kBogusComment); }
+int do_comment_start(int c) { return comment_common(c, c == '-' ? kCommentStartDash : kComment); }
+int do_comment_start_dash(int c) { return comment_common(c, c == '-' ? kCommentEnd : kComment); }
+int do_bogus_comment(int c) { return comment_common(c, kBogusComment); }
+
+int do_comment(int c) {
+  if (c == EOF) {
+    return emit_comment();
+  }
+  return append_and_go(c, c == '-' ? kCommentEndDash : kComment);
+}
+
+int do_comment_end_dash(int c) {
+  if (c == EOF) {
+    return emit_comment();
+  }
+  return append_and_go(c, c == '-' ? kCommentEnd : kComment);
+}
+
+int do_comment_end(int c) {
+  if (c == '>' || c == EOF) {
+    return emit_comment();
+  }
+  if (c == '!') {
+    return append_and_go(c, kCommentEndBang);
+  }
+  return append_and_go(c, c == '-' ? kCommentEnd : kComment);
+}
+
+int do_comment_end_bang(int c) { return comment_common(c, c == '-' ? kCommentEndDash : kComment); }
+
+// ---- raw text, script data and plaintext ----
+
+int end_of_text() {
+  const int result = release();
+  return result != 0 ? result : process_text();
+}
+
+// Lets the held characters be text after all and handles c in the state the
+// candidate end tag began in.
+int not_an_end_tag(int c);
+
+int do_raw(int c) {
+  if (c == EOF) {
+    return end_of_text();
+  }
+  if (c == '<') {
+    raw_return = kRaw;
+    hold(c);
+    return go(kRawLt);
+  }
+  return append_c(c);
+}
+
+int do_raw_lt(int c) {
+  if (c == '/') {
+    hold(c);
+    return go(kRawEnd);
+  }
+  return not_an_end_tag(c);
+}
+
+// After "</" and the letters of the raw element's name matched so far.
+int do_raw_end(int c) {
+  const std::size_t matched = held_len - 2;
+  if (matched < raw_name_len && is_letter(c) && lower(c) == raw_name[matched]) {
+    hold(c);
+    return 0;
+  }
+  if (matched == raw_name_len && (is_ws(c) || c == '/' || c == '>')) {
+    const std::size_t name_len = held_len - 2;
+    char name[kNameMax + 1];
+    std::memcpy(name, held + 2, name_len);
+    int result = begin_markup();
+    for (std::size_t i = 0; i < name_len + 1 && result == 0; ++i) {
+      result = append_c(i == 0 ? '/' : name[i - 1]);
+    }
+    if (result != 0) {
+      return result;
+    }
+    end_tag = true;
+    tag_name_len = 0;
+    state = kTagName;
+    return do_tag_name(c);
+  }
+  return not_an_end_tag(c);
+}
+
+int do_plaintext(int c) { return c == EOF ? process_text() : append_c(c); }
+
+int not_an_end_tag(int c) {
+  const int result = release();
+  if (result != 0) {
+    return result;
+  }
+  state = raw_return;
+  return step(c);
+}
+
+int do_script(int c) {
+  if (c == EOF) {
+    return end_of_text();
+  }
+  if (c == '<') {
+    hold(c);
+    return go(kScriptLt);
+  }
+  return append_c(c);
+}
+
+int do_script_lt(int c) {
+  raw_return = kScript;
+  if (c == '/') {
+    hold(c);
+    return go(kRawEnd);
+  }
+  if (c == '!') {
+    const int result = release();
+    return result != 0 ? result : append_and_go(c, kScriptEscStart);
+  }
+  return not_an_end_tag(c);
+}
+
+// Characters that only continue a script text in some state; every other
+// one is handled again in the state given.
+int script_text(int c, int next_on_dash, int otherwise) {
+  if (c == EOF) {
+    return end_of_text();
+  }
+  if (c == '-') {
+    return append_and_go(c, next_on_dash);
+  }
+  state = otherwise;
+  return step(c);
+}
+
+int do_script_esc_start(int c) { return script_text(c, kScriptEscStartDash, kScript); }
+int do_script_esc_start_dash(int c) { return script_text(c, kScriptEscDashDash, kScript); }
+
+int escaped(int c, int next_on_dash, int next_on_other) {
+  if (c == EOF) {
+    return end_of_text();
+  }
+  if (c == '<') {
+    hold(c);
+    return go(kScriptEscLt);
+  }
+  return append_and_go(c, c == '-' ? next_on_dash : next_on_other);
+}
+
+int do_script_esc(int c) { return escaped(c, kScriptEscDash, kScriptEsc); }
+int do_script_esc_dash(int c) { return escaped(c, kScriptEscDashDash, kScriptEsc); }
+
+int do_script_esc_dash_dash(int c) {
+  if (c == '>') {
+    return append_and_go(c, kScript);
+  }
+  return escaped(c, kScriptEscDashDash, kScriptEsc);
+}
+
+int do_script_esc_lt(int c) {
+  raw_return = kScriptEsc;
+  if (c == '/') {
+    hold(c);
+    return go(kRawEnd);
+  }
+  if (is_letter(c)) {
+    temp_len = 0;
+    const int result = release();
+    return result != 0 ? result : (state = kScriptDescStart, step(c));
+  }
+  return not_an_end_tag(c);
+}
+
+// After "<" (or "</") and letters inside an escaped (or double-escaped)
+// script: "script" followed by WS, '/' or '>' switches the escape level.
+int double_escape_switch(int c, int on_script, int otherwise) {
+  if (is_letter(c)) {
+    add_to_name(temp, temp_len, c);
+    return append_c(c);
+  }
+  if (is_ws(c) || c == '/' || c == '>') {
+    return append_and_go(c, name_is(temp, temp_len, "script") ? on_script : otherwise);
+  }
+  state = otherwise;
+  return step(c);
+}
+
+int do_script_desc_start(int c) { return double_escape_switch(c, kScriptDesc, kScriptEsc); }
+
+int double_escaped(int c, int next_on_dash, int next_on_other) {
+  if (c == EOF) {
+    return end_of_text();
+  }
+  if (c == '<') {
+    return append_and_go(c, kScriptDescLt);
+  }
+  return append_and_go(c, c == '-' ? next_on_dash : next_on_other);
+}
+
+int do_script_desc(int c) { return double_escaped(c, kScriptDescDash, kScriptDesc); }
+int do_script_desc_dash(int c) { return double_escaped(c, kScriptDescDashDash, kScriptDesc); }
+
+int do_script_desc_dash_dash(int c) {
+  if (c == '>') {
+    return append_and_go(c, kScript);
+  }
+  return double_escaped(c, kScriptDescDashDash, kScriptDesc);
+}
+
+int do_script_desc_lt(int c) {
+  if (c == '/') {
+    temp_len = 0;
+    return append_and_go(c, kScriptDescEnd);
+  }
+  state = kScriptDesc;
+  return step(c);
+}
+
+int do_script_desc_end(int c) { return double_escape_switch(c, kScriptEsc, kScriptDesc); }
+
+using Handler = int (*)(int c);
+constexpr std::array<Handler, kStateCount> handlers = {
+    do_data,
+    do_tag_open,
+    do_end_tag_open,
+    do_tag_name,
+    do_before_attr_name,
+    do_attr_name,
+    do_after_attr_name,
+    do_before_attr_value,
+    do_value_dq,
+    do_value_sq,
+    do_value_uq,
+    do_after_value,
+    do_self_closing,
+    do_markup_decl,
+    do_md_dash,
+    do_comment_start,
+    do_comment_start_dash,
+    do_comment,
+    do_comment_end_dash,
+    do_comment_end,
+    do_comment_end_bang,
+    do_bogus_comment,
+    do_raw,
+    do_raw_lt,
+    do_raw_end,
+    do_plaintext,
+    do_script,
+    do_script_lt,
+    do_script_esc_start,
+    do_script_esc_start_dash,
+    do_script_esc,
+    do_script_esc_dash,
+    do_script_esc_dash_dash,
+    do_script_esc_lt,
+    do_script_desc_start,
+    do_script_desc,
+    do_script_desc_dash,
+    do_script_desc_dash_dash,
+    do_script_desc_lt,
+    do_script_desc_end,
+};
+static_assert(handlers.size() == kStateCount, "one handler per safe-mode state");
+
+// ---- characters that only join the piece, per state ----
+
+constexpr CharSet all_but(std::initializer_list<char> excluded) {
+  CharSet set{};
+  for (std::size_t i = 1; i < set.size(); ++i) {
+    set[i] = true;
+  }
+  for (const char c : excluded) {
+    set[static_cast<unsigned char>(c)] = false;
+  }
+  return set;
+}
+
+constexpr CharSet kNone{};
+
+constexpr std::array<CharSet, kStateCount> make_joins() {
+  std::array<CharSet, kStateCount> joins{};
+  for (auto& set : joins) {
+    set = kNone;
+  }
+  joins[kData] = all_but({'<'});
+  joins[kAttrName] = all_but({'\t', '\n', '\f', '\r', ' ', '/', '=', '>'});
+  joins[kValueDq] = all_but({'"'});
+  joins[kValueSq] = all_but({'\''});
+  joins[kValueUq] = all_but({'\t', '\n', '\f', '\r', ' ', '>'});
+  joins[kComment] = all_but({'-'});
+  joins[kBogusComment] = all_but({'>'});
+  joins[kRaw] = all_but({'<'});
+  joins[kPlaintext] = all_but({});
+  joins[kScript] = all_but({'<'});
+  joins[kScriptEsc] = all_but({'-', '<'});
+  joins[kScriptDesc] = all_but({'-', '<'});
+  return joins;
+}
+
+constexpr std::array<CharSet, kStateCount> kJoins = make_joins();
+
+}  // namespace
+
+void reset() {
+  state = kData;
+  held_len = 0;
+  tag_name_len = 0;
+  raw_name_len = 0;
+  temp_len = 0;
+  end_tag = false;
+  raw_return = kRaw;
+}
+
+int step(int c) { return handlers[state](c); }
+
+const CharSet& joins() { return kJoins[state]; }
+
+}  // namespace safescan

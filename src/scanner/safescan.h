@@ -1,0 +1,24 @@
+// The safe-mode markup machine: splits a document where an HTML5 browser's
+// tokenizer splits it. It drives the same pending-piece buffer and hooks as
+// the classic machine (scrub.h); scrub_html runs it when safe scanning is on.
+#ifndef TESSEL_SAFESCAN_H
+#define TESSEL_SAFESCAN_H
+
+#include <array>
+
+namespace safescan {
+
+using CharSet = std::array<bool, 256>;
+
+// Back to the data state with nothing held, at the start of every scan.
+void reset();
+// Handles one character (EOF included; never NUL): 0 to go on, else the
+// status that stops the scan.
+[[nodiscard]] int step(int c);
+// The characters whose only effect in the current state is to join the
+// pending piece; the scanner appends them without calling step.
+[[nodiscard]] const CharSet& joins();
+
+}  // namespace safescan
+
+#endif

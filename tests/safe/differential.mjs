@@ -1,0 +1,117 @@
+// Differential test of the safe-mode scanner against parse5's tokenizer
+// (with its simulation of the tree builder's raw-text switches): for random
+// and hostile documents, every tag and comment must begin and end at the
+// same bytes. Text runs are what lies between, so they agree too.
+//
+//   node differential.mjs PIECES_BINARY [COUNT] [SEED]
+//
+// Documents are read as Latin-1 so that string offsets are byte offsets.
+// Foreign content (svg, math) is left out of the random documents: there a
+// browser reads <style> and the like as ordinary elements, which the
+// scanner does not model (it errs on the side of dropping).
+import { spawnSync } from 'node:child_process';
+import { readFileSync } from 'node:fs';
+import { SAXParser } from 'parse5-sax-parser';
+
+const [binary, countArg, seedArg] = process.argv.slice(2);
+const count = Number(countArg ?? 3000);
+let seed = Number(seedArg ?? 20261210);
+
+function random() {
+  // xorshift32: the same documents on every run.
+  seed ^= seed << 13; seed >>>= 0;
+  seed ^= seed >>> 17;
+  seed ^= seed << 5; seed >>>= 0;
+  return seed / 4294967296;
+}
+const pick = (list) => list[Math.floor(random() * list.length)];
+
+const TOKENS = [
+  '<', '>', '/', '!', '?', '-', '--', '=', '"', "'", ' ', '\n', '\t', '\f', '\r', '\v', 'a', 'b', 'x', 'p',
+  'A', '1', '&', ';', '`', 'script', 'SCRIPT', 'style', 'title', 'textarea', 'xmp', 'iframe', 'noembed',
+  'noframes', 'noscript', 'plaintext', '<script>', '</script>', '<script ', '</script ', '</script/',
+  '<style>', '</style>', '</style', '<title>', '</title>', '<textarea>', '</textarea>', '<xmp>', '</xmp>',
+  '<!--', '-->', '--!>', '<!-->', '<!--->', '<!', '<?', '</', '</>', '<a ', '<a href=', 'href', 'onclick',
+  '=x', '="y"', "='z'", '<b>', '</b>', '<img src=x ', '/>', 'DOCTYPE', '<!DOCTYPE html>', '[CDATA[', ']]>',
+  '<p', '</p', '<br/>', '\u00e9', '\u00ff', '<noscript>', '</noscript>', '<iframe>', '</iframe>',
+  '<plaintext>', '<!--<script>', '</script>-->', '<!-- x -->',
+];
+
+function randomDocument() {
+  let doc = '';
+  const length = 1 + Math.floor(random() * 40);
+  for (let i = 0; i < length; i++) doc += pick(TOKENS);
+  return doc;
+}
+
+// Hostile documents: the payloads of the security corpus, without foreign
+// content and NUL bytes (which the scanner removes before splitting).
+function hostileDocuments() {
+  const url = new URL('../../../shared/security/vectors.jsonl', import.meta.url);
+  let lines = [];
+  try {
+    lines = readFileSync(url, 'latin1').split('\n').filter(Boolean);
+  } catch {
+    return [];
+  }
+  return lines.map((line) => JSON.parse(line).payload)
+    .map((p) => Buffer.from(p, 'utf8').toString('latin1'))
+    .filter((p) => !/<\s*\/?\s*(svg|math)/i.test(p) && !p.includes('\0') && !p.includes('\x01'));
+}
+
+// The tags and comments parse5 finds, each as the text between '<' and '>'.
+function browserPieces(doc) {
+  const pieces = [];
+  const parser = new SAXParser({ sourceCodeLocationInfo: true });
+  const record = (kind) => (token) => {
+    const { startOffset, endOffset } = token.sourceCodeLocation;
+    pieces.push({ kind, raw: doc.slice(startOffset, endOffset) });
+  };
+  parser.on('startTag', record('T'));
+  parser.on('endTag', record('T'));
+  parser.on('comment', record('C'));
+  parser.on('doctype', record('C'));
+  parser.end(doc);
+  return pieces;
+}
+
+function scannerPieces(docs) {
+  const input = Buffer.from(docs.map((d) => d + '\x01').join(''), 'latin1');
+  const run = spawnSync(binary, [], { input, maxBuffer: 1 << 28 });
+  if (run.status !== 0) throw new Error(`pieces binary failed: ${run.stderr}`);
+  const result = [[]];
+  for (const line of run.stdout.toString('latin1').split('\n')) {
+    if (line === '=') result.push([]);
+    else if (line) result.at(-1).push({ kind: line[0], text: Buffer.from(line.slice(2), 'hex').toString('latin1') });
+  }
+  result.pop();
+  return result;
+}
+
+function agree(ours, theirs, doc) {
+  if (ours.length !== theirs.length) return false;
+  return ours.every((piece, i) => {
+    const raw = theirs[i].raw;
+    if (piece.kind !== theirs[i].kind) return false;
+    // A comment left open at the end of the input runs to its last byte.
+    const atEnd = i === ours.length - 1 && doc.endsWith(raw);
+    return raw === `<${piece.text}>` || (atEnd && piece.kind === 'C' && raw === `<${piece.text}`);
+  });
+}
+
+const docs = [...hostileDocuments()];
+for (let i = 0; i < count; i++) docs.push(randomDocument());
+const ours = scannerPieces(docs);
+let failures = 0;
+docs.forEach((doc, i) => {
+  const theirs = browserPieces(doc);
+  if (!agree(ours[i], theirs, doc)) {
+    if (++failures <= 10) {
+      console.log(`MISMATCH in document ${JSON.stringify(doc)}`);
+      console.log(`  scanner: ${JSON.stringify(ours[i].map((p) => p.kind + ' ' + p.text))}`);
+      console.log(`  parse5:  ${JSON.stringify(theirs.map((p) => p.kind + ' ' + p.raw))}`);
+    }
+  }
+});
+console.log(`${docs.length - failures} of ${docs.length} documents split alike`);
+process.exit(failures === 0 ? 0 : 1);
