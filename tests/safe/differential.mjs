@@ -47,7 +47,7 @@ function randomDocument() {
 // Hostile documents: the payloads of the security corpus, without foreign
 // content and NUL bytes (which the scanner removes before splitting).
 function hostileDocuments() {
-  const url = new URL('../../../shared/security/vectors.jsonl', import.meta.url);
+  const url = new URL('vectors.jsonl', import.meta.url);
   let lines = [];
   try {
     lines = readFileSync(url, 'latin1').split('\n').filter(Boolean);
