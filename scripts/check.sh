@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds tessel and runs every test: a -Werror build, then the same tests
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then the end-to-end
-# cases under valgrind.
+# cases under valgrind, then each fuzz target for a minute
+# (TESSEL_FUZZ_SECONDS changes that).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -23,5 +24,8 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== end-to-end cases under valgrind (memory errors and leaks fail)"
 TESSEL_E2E_WRAPPER="valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all -q" \
   ctest --test-dir build -R '^e2e\.' --output-on-failure -j"$jobs"
+
+echo "== fuzz targets under libFuzzer, ASan and UBSan (${TESSEL_FUZZ_SECONDS:-60} s each)"
+bash fuzz/run_fuzz.sh "${TESSEL_FUZZ_SECONDS:-60}"
 
 echo "== all checks passed"
