@@ -101,8 +101,12 @@ bool has_raw_text() {
   return std::any_of(kRawText.begin(), kRawText.end(), [name](const char* raw) { return std::strcmp(raw, name) == 0; });
 }
 
+// A kept tag in safe mode is edited only to check its URLs; without a ':'
+// or a character reference no attribute of it can hold a scheme.
+bool may_hold_url_scheme(const char* piece) { return std::strpbrk(piece, ":&") != nullptr; }
+
 int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
-  if (action == ACTION_EDIT || safe) {
+  if (action == ACTION_EDIT || (safe && may_hold_url_scheme(piece))) {
     return edit_tag(piece, out, line);
   }
   write_tag(piece, out);
@@ -241,11 +245,10 @@ Action attribute_action(bool edited) {
   return edited ? cfg_attr_action(config, name_buff.data(), attr_name.data()) : ACTION_KEEP;
 }
 
-// Writes an attribute segment as the Config says for attr_name; false when
-// it was left out.
-bool edit_segment(const Segment& s, bool edited, std::FILE* out, unsigned long line) {
+// Whether an attribute segment is written, as the Config says for attr_name
+// (with its warnings); segments without an attribute are always written.
+bool keep_segment(const Segment& s, bool edited, unsigned long line) {
   if (attr_name[0] == '\0') {
-    write_segment(s.begin, s.end, out);
     return true;
   }
   const Action action = attribute_action(edited);
@@ -257,7 +260,6 @@ bool edit_segment(const Segment& s, bool edited, std::FILE* out, unsigned long l
   } else if (action != ACTION_KEEP) {
     std::fputs("edit_tag: Internal error: invalid attribute action\n", stderr);
   }
-  write_segment(s.begin, s.end, out);
   return true;
 }
 
@@ -355,7 +357,9 @@ int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
   while (*p != '\0' && !ends_name(*p)) {
     ++p;
   }
-  write_segment(piece, p, out);
+  // Kept bytes are written in runs, one write per run rather than one per
+  // attribute: a tag that keeps everything costs a single write.
+  const char* run = piece;
   const bool edited = tag_action == ACTION_EDIT;
   bool left_out = false;
   while (*p != '\0') {
@@ -365,14 +369,20 @@ int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
     } else {
       s.end = find_attribute(p);
     }
+    const bool kept = keep_segment(s, edited, line);
     // A kept attribute right after one that was left out would otherwise run
     // into what was written before it and change its meaning.
-    if (safe && left_out && !starts_with_separator(s) && attr_name[0] != '\0') {
+    if (kept && safe && left_out && !starts_with_separator(s) && attr_name[0] != '\0') {
       fputc_unlocked(' ', out);
     }
-    left_out = !edit_segment(s, edited, out, line);
+    if (!kept) {
+      write_segment(run, s.begin, out);
+      run = s.end;
+    }
+    left_out = !kept;
     p = s.end;
   }
+  write_segment(run, p, out);
   fputc_unlocked('>', out);
   return 0;
 }

@@ -149,8 +149,8 @@ int state = kData;
 // Characters held back while it is open whether they begin markup.
 char held[kNameMax + 4] = {};
 std::size_t held_len = 0;
-// The lower-case name of the start tag being read ("" once too long) and
-// whether the tag is an end tag.
+// The lower-case name of the last tag handed over (kNameMax + 1 once too
+// long to matter) and whether it was an end tag, as note_tag found them.
 char tag_name[kNameMax + 1] = {};
 std::size_t tag_name_len = 0;
 bool end_tag = false;
@@ -254,10 +254,7 @@ int drop_tag() {
   return 0;
 }
 
-int start_tag_name(int c, bool is_end) {
-  end_tag = is_end;
-  tag_name_len = 0;
-  add_to_name(tag_name, tag_name_len, c);
+int start_tag_name(int c) {
   state = kTagName;
   return append_c(c);
 }
@@ -278,7 +275,7 @@ int do_data(int c) {
 int do_tag_open(int c) {
   if (is_letter(c)) {
     const int result = begin_markup();
-    return result != 0 ? result : start_tag_name(c, false);
+    return result != 0 ? result : start_tag_name(c);
   }
   if (c == '/') {
     hold(c);
@@ -309,7 +306,7 @@ int do_end_tag_open(int c) {
   if (result != 0) {
     return result;
   }
-  return is_letter(c) ? start_tag_name(c, true) : append_and_go(c, kBogusComment);
+  return is_letter(c) ? start_tag_name(c) : append_and_go(c, kBogusComment);
 }
 
 // ---- inside a tag ----
@@ -336,11 +333,7 @@ int do_tag_name(int c) {
   if (tag_common(c, &result)) {
     return result;
   }
-  if (is_ws(c)) {
-    return append_and_go(c, kBeforeAttrName);
-  }
-  add_to_name(tag_name, tag_name_len, c);
-  return append_c(c);
+  return append_and_go(c, is_ws(c) ? kBeforeAttrName : kTagName);
 }
 
 int do_before_attr_name(int c) {
@@ -507,8 +500,6 @@ int do_raw_end(int c) {
     if (result != 0) {
       return result;
     }
-    end_tag = true;
-    tag_name_len = 0;
     state = kTagName;
     return do_tag_name(c);
   }
@@ -714,6 +705,7 @@ constexpr std::array<CharSet, kStateCount> make_joins() {
     set = kNone;
   }
   joins[kData] = all_but({'<'});
+  joins[kTagName] = all_but({'\t', '\n', '\f', '\r', ' ', '/', '>'});
   joins[kAttrName] = all_but({'\t', '\n', '\f', '\r', ' ', '/', '=', '>'});
   joins[kValueDq] = all_but({'"'});
   joins[kValueSq] = all_but({'\''});
@@ -743,6 +735,17 @@ void reset() {
 }
 
 int step(int c) { return handlers[state](c); }
+
+void note_tag(const char* piece) {
+  end_tag = *piece == '/';
+  tag_name_len = 0;
+  for (const char* p = end_tag ? piece + 1 : piece; *p != '\0' && !is_ws(*p) && *p != '/'; ++p) {
+    add_to_name(tag_name, tag_name_len, *p);
+    if (tag_name_len > kNameMax) {
+      break;
+    }
+  }
+}
 
 const CharSet& joins() { return kJoins[state]; }
 

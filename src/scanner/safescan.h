@@ -18,6 +18,9 @@ void reset();
 // The characters whose only effect in the current state is to join the
 // pending piece; the scanner appends them without calling step.
 [[nodiscard]] const CharSet& joins();
+// Called with every tag piece just before the tag hook: notes the name of a
+// start tag after which the content is raw text.
+void note_tag(const char* piece);
 
 }  // namespace safescan
 

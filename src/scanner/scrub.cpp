@@ -163,8 +163,12 @@ int process(Scrubber hook, bool is_tag) {
   }
   int result = 0;
   if (piece[0] != '\0') {
-    if (is_tag && !safe_scan) {
-      check_script(piece);
+    if (is_tag) {
+      if (safe_scan) {
+        safescan::note_tag(piece);
+      } else {
+        check_script(piece);
+      }
     }
     result = hook(piece, pOut, start_line);
   }
