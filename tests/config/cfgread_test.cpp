@@ -1,1 +1,309 @@
+// Unit tests for the configuration reader: configuration texts to the
+// resulting queries on the Config and the exact standard error.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/config.h"
+
+namespace {
+
+// One thing the Config must answer after the read.
+struct Expect {
+  enum Kind { kTag, kAttr, kDefault, kComment, kAbsent } kind;
+  const char* tag;
+  const char* attribute;
+  Action action;
+};
+
+Expect Tag(const char* tag, Action a) { return {Expect::kTag, tag, nullptr, a}; }
+Expect Attr(const char* tag, const char* attribute, Action a) { return {Expect::kAttr, tag, attribute, a}; }
+Expect Default(Action a) { return {Expect::kDefault, nullptr, nullptr, a}; }
+Expect Comment(Action a) { return {Expect::kComment, nullptr, nullptr, a}; }
+// The tag has no entry (a new action for it is accepted).
+Expect Absent(const char* tag) { return {Expect::kAbsent, tag, nullptr, 0}; }
+
+void check(Config* config, const Expect& e) {
+  switch (e.kind) {
+    case Expect::kTag:
+      EXPECT_EQ(cfg_action(config, e.tag), e.action) << "tag " << e.tag;
+      break;
+    case Expect::kAttr:
+      EXPECT_EQ(cfg_attr_action(config, e.tag, e.attribute), e.action) << "attribute " << e.tag << " " << e.attribute;
+      break;
+    case Expect::kDefault:
+      EXPECT_EQ(cfg_action(config, "NOT-NAMED-ANYWHERE"), e.action) << "tag default";
+      break;
+    case Expect::kComment:
+      EXPECT_EQ(cfg_comment_action(config), e.action) << "comment action";
+      break;
+    case Expect::kAbsent: {
+      testing::internal::CaptureStderr();
+      const int result = cfg_set_tag_action(config, e.tag, ACTION_KEEP);
+      EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "tag " << e.tag << " is stored";
+      EXPECT_EQ(result, 0) << "tag " << e.tag << " is stored";
+      break;
+    }
+  }
+}
+
+struct Outcome {
+  int status;
+  std::string err;
+};
+
+Outcome read_text(std::string text, Config* config) {
+  std::FILE* in = fmemopen(text.data(), text.size(), "r");
+  EXPECT_NE(in, nullptr);
+  if (in == nullptr) {
+    return {-1, ""};
+  }
+  testing::internal::CaptureStderr();
+  const int status = cfg_read(in, config);
+  std::string err = testing::internal::GetCapturedStderr();
+  std::fclose(in);
+  return {status, err};
+}
+
+const std::string kSemantic = "cfg_read: semantic error found\n";
+
+std::string unexpected_word(const char* word) { return "Unexpected word \"" + std::string(word) + "\" found\n" + kSemantic; }
+std::string unexpected(const char* name) { return "Unexpected " + std::string(name) + " found\n" + kSemantic; }
+
+struct Case {
+  const char* title;
+  std::string text;
+  int status;
+  std::string err;
+  std::vector<Expect> want;
+};
+
+void run_cases(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.title << ": \"" << c.text << '"');
+    Config* config = cfg_construct();
+    ASSERT_NE(config, nullptr);
+    const Outcome got = read_text(c.text, config);
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(got.err, c.err);
+    for (const Expect& e : c.want) {
+      check(config, e);
+    }
+    cfg_release(&config);
+  }
+}
+
+TEST(CfgRead, Statements) {
+  const std::string t35(35, 'T');
+  run_cases({
+      {"empty", "", 0, "", {Default(ACTION_KEEP), Comment(ACTION_KEEP), Absent("B")}},
+      {"comments only", "# one\n   # two", 0, "", {Absent("B")}},
+      {"a short file",
+       "# keep text markup\n<b>: KEEP\n<i>: KEEP\n<script>: DROP ALL\n"
+       "<img> { ATTRIBUTE src: KEEP ATTRIBUTE alt: KEEP DEFAULT: DROP }\nCOMMENT: DROP\nDEFAULT: WARN\n",
+       0,
+       "",
+       {Tag("B", ACTION_KEEP), Tag("I", ACTION_KEEP), Tag("SCRIPT", ACTION_DROP_ALL), Tag("IMG", ACTION_EDIT),
+        Attr("IMG", "SRC", ACTION_KEEP), Attr("IMG", "ALT", ACTION_KEEP), Attr("IMG", "ONERROR", ACTION_DROP),
+        Comment(ACTION_DROP), Default(ACTION_WARN)}},
+      {"each tag action", "<k>: KEEP <w>: WARN <d>: DROP <a>: DROP ALL", 0, "",
+       {Tag("K", ACTION_KEEP), Tag("W", ACTION_WARN), Tag("D", ACTION_DROP), Tag("A", ACTION_DROP_ALL)}},
+      {"no white space", "<k>:keep<d>:drop<a>{attribute x:warn}default:warn comment:drop", 0, "",
+       {Tag("K", ACTION_KEEP), Tag("D", ACTION_DROP), Attr("A", "X", ACTION_WARN), Default(ACTION_WARN),
+        Comment(ACTION_DROP)}},
+      {"lower and mixed case", "<a>: keep <Bb>: Drop All default: drop comment: warn", 0, "",
+       {Tag("A", ACTION_KEEP), Tag("BB", ACTION_DROP_ALL), Default(ACTION_DROP), Comment(ACTION_WARN)}},
+      {"CRLF and trailing comments", "<a>: KEEP # kept\r\n# more\r\n<b>:DROP#dropped", 0, "",
+       {Tag("A", ACTION_KEEP), Tag("B", ACTION_DROP)}},
+      // The token after DROP ends the statement and begins the next one.
+      {"DROP at end of file", "<b>: DROP", 0, "", {Tag("B", ACTION_DROP)}},
+      {"DROP then <", "<b>: DROP <i>: KEEP", 0, "", {Tag("B", ACTION_DROP), Tag("I", ACTION_KEEP)}},
+      {"DROP then DEFAULT", "<b>: DROP DEFAULT: WARN", 0, "", {Tag("B", ACTION_DROP), Default(ACTION_WARN)}},
+      {"DROP then COMMENT", "<b>: DROP COMMENT: WARN", 0, "", {Tag("B", ACTION_DROP), Comment(ACTION_WARN)}},
+      // Braces.
+      {"no closing brace", "<a> { ATTRIBUTE href: KEEP", 0, "",
+       {Tag("A", ACTION_EDIT), Attr("A", "HREF", ACTION_KEEP)}},
+      {"open brace at end of file", "<a> {", 0, "", {Tag("A", ACTION_EDIT)}},
+      {"empty braces", "<a> { } <b>: KEEP", 0, "", {Tag("A", ACTION_EDIT), Attr("A", "X", ACTION_KEEP), Tag("B", ACTION_KEEP)}},
+      {"only a default inside", "<a> { DEFAULT: DROP }", 0, "", {Tag("A", ACTION_EDIT), Attr("A", "X", ACTION_KEEP)}},
+      {"items in any order",
+       "<a> { ATTRIBUTE href: WARN DEFAULT: DROP ATTRIBUTE id: KEEP DEFAULT: WARN }\n<b> { ATTRIBUTE x: DROP }", 0, "",
+       {Tag("A", ACTION_EDIT), Attr("A", "HREF", ACTION_WARN), Attr("A", "ID", ACTION_KEEP),
+        Attr("A", "STYLE", ACTION_WARN), Attr("B", "X", ACTION_DROP), Attr("B", "Y", ACTION_KEEP)}},
+      // Keywords are keywords only where the grammar expects one.
+      {"tags named as keywords", "<keep>: DROP <default>: WARN <all> {ATTRIBUTE attribute: DROP}", 0, "",
+       {Tag("KEEP", ACTION_DROP), Tag("DEFAULT", ACTION_WARN), Tag("ALL", ACTION_EDIT),
+        Attr("ALL", "ATTRIBUTE", ACTION_DROP), Default(ACTION_KEEP)}},
+      {"35-character name", "<" + t35 + ">: WARN", 0, "", {Tag(t35.c_str(), ACTION_WARN)}},
+  });
+}
+
+TEST(CfgRead, Errors) {
+  const std::string t36(36, 'T');
+  const std::string w128(128, 'w');
+  run_cases({
+      // State 0, between statements.
+      {"} at top level", "<a>: KEEP }", 1, unexpected("right curly brace"), {Tag("A", ACTION_KEEP)}},
+      {"ATTRIBUTE at top level", "ATTRIBUTE x: KEEP", 1, unexpected_word("ATTRIBUTE"), {}},
+      {"KEEP at top level", "KEEP", 1, unexpected_word("KEEP"), {}},
+      {"> at top level", ">", 1, unexpected("greater-than symbol"), {}},
+      {": at top level", ":", 1, unexpected("colon"), {}},
+      {"{ at top level", "{", 1, unexpected("left curly brace"), {}},
+      // 1: after <.
+      {"<>", "<>: KEEP", 1, unexpected("greater-than symbol"), {}},
+      {"<<", "<<a>: KEEP", 1, unexpected("less-than symbol"), {Absent("A")}},
+      {"< at end of file", "<", 1, unexpected("end of file"), {}},
+      // 2: after < name.
+      {"<a at end of file", "<a", 1, unexpected("end of file"), {Absent("A")}},
+      {"two names", "<a b>: KEEP", 1, unexpected_word("B"), {Absent("A")}},
+      {"<a:", "<a: KEEP", 1, unexpected("colon"), {Absent("A")}},
+      // 3: after < name >.
+      {"no colon", "<a> KEEP", 1, unexpected_word("KEEP"), {Absent("A")}},
+      {"<a> at end of file", "<a>", 1, unexpected("end of file"), {Absent("A")}},
+      // 4: after the tag's colon.
+      {"EDIT is not a keyword", "<a>: EDIT", 1, unexpected_word("EDIT"), {Absent("A")}},
+      {"ALL alone", "<a>: ALL", 1, unexpected_word("ALL"), {Absent("A")}},
+      {"no action", "<a>: <b>: KEEP", 1, unexpected("less-than symbol"), {Absent("A"), Absent("B")}},
+      {"colon at end of file", "<a>:", 1, unexpected("end of file"), {Absent("A")}},
+      // 5: after DROP; a token that cannot follow stores nothing.
+      {"DROP ALL ALL", "<a>: DROP ALL ALL", 1, unexpected_word("ALL"), {Tag("A", ACTION_DROP_ALL)}},
+      {"DROP KEEP", "<a>: DROP KEEP", 1, unexpected_word("KEEP"), {Absent("A")}},
+      {"DROP :", "<a>: DROP :", 1, unexpected("colon"), {Absent("A")}},
+      {"DROP }", "<a>: DROP }", 1, unexpected("right curly brace"), {Absent("A")}},
+      // 6: inside braces.
+      {"action inside braces", "<a> { KEEP }", 1, unexpected_word("KEEP"), {Tag("A", ACTION_EDIT)}},
+      {"colon inside braces", "<a> { : }", 1, unexpected("colon"), {Tag("A", ACTION_EDIT)}},
+      {"nested tag", "<a> { <b>: KEEP }", 1, unexpected("less-than symbol"), {Tag("A", ACTION_EDIT), Absent("B")}},
+      // 7 and 8: top-level DEFAULT.
+      {"DEFAULT without colon", "DEFAULT KEEP", 1, unexpected_word("KEEP"), {}},
+      {"DEFAULT at end of file", "DEFAULT", 1, unexpected("end of file"), {}},
+      {"DEFAULT: DROP ALL", "DEFAULT: DROP ALL", 1, unexpected_word("ALL"), {Default(ACTION_DROP)}},
+      {"DEFAULT: EDIT", "DEFAULT: EDIT", 1, unexpected_word("EDIT"), {Default(ACTION_KEEP)}},
+      {"DEFAULT: at end of file", "DEFAULT:", 1, unexpected("end of file"), {}},
+      // 9 and 10: COMMENT.
+      {"COMMENT without colon", "COMMENT KEEP", 1, unexpected_word("KEEP"), {}},
+      {"COMMENT: DROP ALL", "COMMENT: DROP ALL", 1, unexpected_word("ALL"), {Comment(ACTION_DROP)}},
+      {"COMMENT: {", "COMMENT: {", 1, unexpected("left curly brace"), {Comment(ACTION_KEEP)}},
+      // 11 to 13: ATTRIBUTE items.
+      {"ATTRIBUTE without name", "<a> { ATTRIBUTE : KEEP }", 1, unexpected("colon"), {Tag("A", ACTION_EDIT)}},
+      {"ATTRIBUTE at end of file", "<a> { ATTRIBUTE", 1, unexpected("end of file"), {Tag("A", ACTION_EDIT)}},
+      {"ATTRIBUTE name without colon", "<a> { ATTRIBUTE x KEEP }", 1, unexpected_word("KEEP"), {}},
+      {"attribute DROP ALL", "<a> { ATTRIBUTE x: DROP ALL }", 1, unexpected_word("ALL"),
+       {Attr("A", "X", ACTION_DROP)}},
+      {"attribute EDIT", "<a> { ATTRIBUTE x: EDIT }", 1, unexpected_word("EDIT"), {Attr("A", "X", ACTION_KEEP)}},
+      // 14 and 15: DEFAULT inside braces.
+      {"default without colon", "<a> { DEFAULT KEEP }", 1, unexpected_word("KEEP"), {}},
+      {"default without action", "<a> { DEFAULT: }", 1, unexpected("right curly brace"), {}},
+      // Lexical errors: reported as they are, after what was stored before.
+      {"bad character", "<a>: KEEP;", 1, "Error in configuration file: Unexpected character ;\n", {Tag("A", ACTION_KEEP)}},
+      {"slash", "</a>: KEEP", 1, "Error in configuration file: Unexpected character /\n", {}},
+      {"NUL byte", std::string("<a>\0", 4), 1, "Error in configuration file: Unexpected character \n", {}},
+      {"word too long", "<" + w128 + ">: KEEP", 1, "Error in configuration file: Excessively long word encountered\n",
+       {}},
+      // The store refuses: its message, then the reader's, and reading stops.
+      {"tag twice", "<b>: KEEP <b>: WARN <i>: KEEP", 1,
+       "add_action: multiple actions specified for tag B\n" + kSemantic, {Tag("B", ACTION_KEEP), Absent("I")}},
+      {"tag twice, DROP at end of file", "<b>: KEEP <b>: DROP", 1,
+       "add_action: multiple actions specified for tag B\n" + kSemantic, {Tag("B", ACTION_KEEP)}},
+      {"tag twice, DROP then <", "<b>: KEEP <b>: DROP <i>: KEEP", 1,
+       "add_action: multiple actions specified for tag B\n" + kSemantic, {Tag("B", ACTION_KEEP), Absent("I")}},
+      {"edited tag given an action already", "<a>: KEEP <a> { ATTRIBUTE x: DROP }", 1,
+       "add_action: multiple actions specified for tag A\n" + kSemantic,
+       {Tag("A", ACTION_KEEP), Attr("A", "X", ACTION_KEEP)}},
+      {"attribute twice", "<a> { ATTRIBUTE x: KEEP ATTRIBUTE x: DROP }", 1,
+       "add_atr_action: action for attribute X already defined\n" + kSemantic, {Attr("A", "X", ACTION_KEEP)}},
+      {"two defaults", "DEFAULT: KEEP DEFAULT: DROP <b>: KEEP", 1,
+       "cfg_set_tag_default: multiple default actions specified\n" + kSemantic,
+       {Default(ACTION_DROP), Absent("B")}},
+      {"two comment actions", "COMMENT: KEEP COMMENT: DROP", 1,
+       "cfg_set_comment_action: multiple comment actions specified\n" + kSemantic, {Comment(ACTION_DROP)}},
+      {"36-character tag", "<" + t36 + ">: KEEP", 1,
+       "add_action: overly long tag " + t36 + " in configuration file\n" + kSemantic, {}},
+      {"36-character attribute", "<a> { ATTRIBUTE " + t36 + ": KEEP }", 1,
+       "add_attr_action: overly long attribute " + t36 + " in configuration file\n" + kSemantic,
+       {Tag("A", ACTION_EDIT)}},
+  });
+}
+
+TEST(CfgRead, RefusesNullStreamAndInvalidConfig) {
+  std::string text = "<a>: KEEP";
+  std::FILE* in = fmemopen(text.data(), text.size(), "r");
+  ASSERT_NE(in, nullptr);
+  Config* dead = cfg_construct();
+  ASSERT_NE(dead, nullptr);
+  cfg_destruct(&dead);
+  Config* live = cfg_construct();
+  ASSERT_NE(live, nullptr);
+
+  const struct {
+    const char* title;
+    std::FILE* stream;
+    Config* config;
+    const char* err;
+  } cases[] = {
+      {"null stream", nullptr, live, "cfg_read: Null pointer to configuration file\n"},
+      {"null stream and Config", nullptr, nullptr, "cfg_read: Null pointer to configuration file\n"},
+      {"null Config", in, nullptr, "cfg_read: invalid Config\n"},
+      {"destroyed Config", in, dead, "cfg_read: invalid Config\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(cfg_read(c.stream, c.config), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+  }
+  // Nothing was read from the stream.
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(cfg_read(in, live), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(cfg_action(live, "A"), ACTION_KEEP);
+  EXPECT_EQ(cfg_set_tag_action(live, "B", ACTION_DROP), 0);
+  std::fclose(in);
+  cfg_release(&dead);
+  cfg_release(&live);
+}
+
+TEST(CfgRead, DirectoryStream) {
+  const std::filesystem::path dir = std::filesystem::path(__FILE__).parent_path();
+  std::FILE* in = std::fopen(dir.c_str(), "r");
+  if (in == nullptr) {
+    GTEST_SKIP() << "cannot open a directory as a stream here";
+  }
+  Config* config = cfg_construct();
+  ASSERT_NE(config, nullptr);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(cfg_read(in, config), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error in configuration file: Is a directory\n");
+  std::fclose(in);
+  cfg_release(&config);
+}
+
+// The example configurations shipped in examples/ are read without a word.
+TEST(CfgRead, ExampleFiles) {
+  const std::filesystem::path examples =
+      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "examples";
+  int found = 0;
+  for (const char* name : {"tessel.cfg", "lint.cfg", "strip-scripts.cfg"}) {
+    SCOPED_TRACE(name);
+    std::FILE* in = std::fopen((examples / name).c_str(), "r");
+    if (in == nullptr) {
+      continue;
+    }
+    ++found;
+    Config* config = cfg_construct();
+    ASSERT_NE(config, nullptr);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(cfg_read(in, config), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    std::fclose(in);
+    cfg_release(&config);
+  }
+  if (found == 0) {
+    GTEST_SKIP() << "no example configurations in " << examples;
+  }
+}
+
+}  // namespace

@@ -1,1 +1,348 @@
+// Unit tests for the scrubbing policy: a Config filled by hand, the policy's
+// hooks installed in the scanner, documents filtered from memory to memory,
+// assertions on the output and on standard error.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/config.h"
+#include "policy/tscrub02.h"
+#include "scanner/scrub.h"
+
+namespace {
+
+// What a case configures: tag actions, the tag default, the comment action.
+struct Rules {
+  std::vector<std::pair<const char*, Action>> tags = {};
+  Action tag_default = ACTION_KEEP;
+  Action comment = ACTION_KEEP;
+};
+
+struct Filtered {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// An output stream collected in memory.
+class MemOut {
+ public:
+  MemOut() : stream_(open_memstream(&data_, &size_)) {}
+  ~MemOut() {
+    if (stream_ != nullptr) {
+      std::fclose(stream_);
+    }
+    std::free(data_);
+  }
+  MemOut(const MemOut&) = delete;
+  MemOut& operator=(const MemOut&) = delete;
+  std::FILE* get() const { return stream_; }
+  std::string text() {
+    std::fflush(stream_);
+    return std::string(data_, size_);
+  }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* stream_;
+};
+
+class Policy : public testing::Test {
+ protected:
+  void SetUp() override {
+    scrub_tag(nullptr, nullptr, 0);
+    install_safe_scan(false);  // the classic markup machine, whatever ran before
+    install_tag_scrubber(scrub_tag);
+    install_text_scrubber(scrub_text);
+    install_comment_scrubber(scrub_comment);
+    configure({});
+  }
+
+  void TearDown() override {
+    scrub_tag(nullptr, nullptr, 0);
+    install_tag_scrubber(nullptr);
+    install_text_scrubber(nullptr);
+    install_comment_scrubber(nullptr);
+    install_safe_scan(false);
+    install_config(nullptr);
+    cfg_release(&config_);
+  }
+
+  // A fresh Config holding rules, installed, with no region open.
+  void configure(const Rules& rules) {
+    scrub_tag(nullptr, nullptr, 0);
+    install_config(nullptr);
+    cfg_release(&config_);
+    config_ = cfg_construct();
+    ASSERT_NE(config_, nullptr);
+    for (const auto& [tag, action] : rules.tags) {
+      ASSERT_EQ(cfg_set_tag_action(config_, tag, action), 0) << tag;
+    }
+    ASSERT_EQ(cfg_set_tag_default(config_, rules.tag_default), 0);
+    ASSERT_EQ(cfg_set_comment_action(config_, rules.comment), 0);
+    ASSERT_EQ(install_config(config_), config_);
+  }
+
+  void attr(const char* tag, const char* attribute, Action action) {
+    ASSERT_EQ(cfg_set_attr_action(config_, tag, attribute, action), 0) << tag << " " << attribute;
+  }
+  void attr_default(const char* tag, Action action) {
+    ASSERT_EQ(cfg_set_attr_default(config_, tag, action), 0) << tag;
+  }
+
+  // Filters html through the scanner and the installed hooks.
+  static Filtered filter(std::string html) {
+    std::FILE* in = fmemopen(html.data(), html.size(), "r");
+    EXPECT_NE(in, nullptr);
+    if (in == nullptr) {
+      return {-1, "", ""};
+    }
+    MemOut out;
+    testing::internal::CaptureStderr();
+    const int status = scrub_html(in, out.get());
+    std::string err = testing::internal::GetCapturedStderr();
+    std::fclose(in);
+    return {status, out.text(), err};
+  }
+
+  struct Case {
+    const char* title;
+    Rules rules;
+    std::string in;
+    std::string out;
+    std::string err;
+  };
+
+  // Each case with its own Config; all must succeed.
+  void run_cases(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.title << ": " << c.in);
+      configure(c.rules);
+      const Filtered got = filter(c.in);
+      EXPECT_EQ(got.status, 0);
+      EXPECT_EQ(got.out, c.out);
+      EXPECT_EQ(got.err, c.err);
+    }
+  }
+
+  Config* config_ = nullptr;
+};
+
+TEST_F(Policy, TagActions) {
+  const std::string long_name(130, 'x');
+  run_cases({
+      {"KEEP", {.tags = {{"B", ACTION_KEEP}}}, "x<b>y</b>z", "x<b>y</b>z", ""},
+      {"WARN", {.tags = {{"B", ACTION_WARN}}}, "x<b>y</b>z", "x<b>y</b>z",
+       "Warning: <B> tag on line 1\nWarning: </B> tag on line 1\n"},
+      {"DROP", {.tags = {{"B", ACTION_DROP}}}, "x<b>y</b>z", "xyz", ""},
+      {"DROP ALL", {.tags = {{"B", ACTION_DROP_ALL}}}, "x<b>y<i>w</i></b>z", "xz", ""},
+      {"EDIT without attribute entries", {.tags = {{"B", ACTION_EDIT}}}, "x<b id=i>y</b>z", "x<b id=i>y</b>z", ""},
+      {"names fold to upper case", {.tags = {{"B", ACTION_DROP}}}, "<B>a</B><b>b</b>", "ab", ""},
+      {"white space around the name", {.tags = {{"P", ACTION_WARN}}}, "a< p class=x>b</ p >c",
+       "a< p class=x>b</ p >c", "Warning: <P> tag on line 1\nWarning: </P> tag on line 1\n"},
+      {"the name ends at white space only", {.tags = {{"BR", ACTION_DROP}}}, "a<br/>b<br />c<BR>d", "a<br/>bcd", ""},
+      {"line of each tag", {.tags = {{"B", ACTION_WARN}}}, "a\n<b\nclass=x>\n</b>", "a\n<b\nclass=x>\n</b>",
+       "Warning: <B> tag on line 2\nWarning: </B> tag on line 4\n"},
+      {"tag default DROP", {.tag_default = ACTION_DROP}, "x<u>y</u>z", "xyz", ""},
+      {"tag default WARN", {.tag_default = ACTION_WARN}, "<u>y</u>", "<u>y</u>",
+       "Warning: <U> tag on line 1\nWarning: </U> tag on line 1\n"},
+      {"named tags override the default", {.tags = {{"B", ACTION_KEEP}}, .tag_default = ACTION_DROP},
+       "<b><i>x</i></b>", "<b>x</b>", ""},
+      {"long names are cut at 127 characters", {.tag_default = ACTION_WARN}, "<" + long_name + " a=b>",
+       "<" + long_name + " a=b>", "Warning: <" + std::string(127, 'X') + "> tag on line 1\n"},
+      {"DROP ALL end tag without a region", {.tags = {{"DIV", ACTION_DROP_ALL}}}, "a</div>b", "ab", ""},
+      {"nested regions of one name", {.tags = {{"DIV", ACTION_DROP_ALL}}}, "a<div>b<div>c</div>d</div>e</div>f",
+       "aef", ""},
+  });
+}
+
+// Inside a region nothing is written, but WARN tags and comments still report;
+// an edited tag is not edited at all, so its attributes report nothing.
+TEST_F(Policy, NothingIsWrittenInsideARegion) {
+  configure({.tags = {{"DIV", ACTION_DROP_ALL}, {"I", ACTION_KEEP}, {"BLINK", ACTION_WARN}, {"A", ACTION_EDIT},
+                      {"U", ACTION_DROP}},
+             .comment = ACTION_WARN});
+  attr("A", "TITLE", ACTION_WARN);
+  const Filtered got = filter("<div><i>t</i><blink>x</blink><!-- c -->\n<a title=t>u</a><u></u></div>after");
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.out, "after");
+  EXPECT_EQ(got.err, "Warning: <BLINK> tag on line 1\nWarning: </BLINK> tag on line 1\nWarning: comment on line 1\n");
+}
+
+// A region is closed only by its own end tag: end tags of other elements
+// dropped whole cannot reopen the output from inside it.
+TEST_F(Policy, RegionsCloseAtTheirOwnEndTag) {
+  const Rules div_style{.tags = {{"DIV", ACTION_DROP_ALL}, {"STYLE", ACTION_DROP_ALL}, {"B", ACTION_KEEP}}};
+  run_cases({
+      {"foreign end tag inside", div_style, "<style>a</div>leak</style>z", "z", ""},
+      {"inner region", div_style, "<div>a<style>b</style>c</div>d", "d", ""},
+      {"stray end tag of a dropped element", div_style, "<div>a</style>b</div>c", "c", ""},
+      {"end tag of a kept element", div_style, "<div>a</b>b</div>c", "c", ""},
+      {"overlapping", div_style, "<div><style></div>x</style>y</div>z", "z", ""},
+  });
+}
+
+// The scanner reads a script body as text whatever happens to its start tag,
+// so a script start tag that is not written drops the body with it.
+TEST_F(Policy, ScriptBodyNeverGoesOutWithoutItsStartTag) {
+  run_cases({
+      {"default DROP", {.tag_default = ACTION_DROP}, "<script><img src=x onerror=alert(1)></script>ok", "ok", ""},
+      {"SCRIPT DROP", {.tags = {{"SCRIPT", ACTION_DROP}}}, "a<script>b</script>c", "ac", ""},
+      {"attributes and case", {.tag_default = ACTION_DROP}, "a<SCRIPT type=x>b</Script >c", "ac", ""},
+      {"DROP ALL opens one region", {.tags = {{"SCRIPT", ACTION_DROP_ALL}}}, "a<script>b</script>c", "ac", ""},
+      {"DROP ALL with markup in the body", {.tags = {{"SCRIPT", ACTION_DROP_ALL}}},
+       "a<script>x<b>y</b></script>z", "az", ""},
+      {"KEEP writes it", {.tags = {{"SCRIPT", ACTION_KEEP}}}, "a<script>b</script>c", "a<script>b</script>c", ""},
+      {"KEEP inside a region", {.tags = {{"SCRIPT", ACTION_KEEP}, {"DIV", ACTION_DROP_ALL}}},
+       "<div><script>x</div>y</script>z</div>w", "w", ""},
+      {"WARN inside a region", {.tags = {{"SCRIPT", ACTION_WARN}, {"DIV", ACTION_DROP_ALL}}},
+       "<div><script>x</div>y</script>z</div>w", "w",
+       "Warning: <SCRIPT> tag on line 1\nWarning: </SCRIPT> tag on line 1\n"},
+      {"only the exact name", {.tag_default = ACTION_DROP}, "<scripts>a</scripts>b", "ab", ""},
+  });
+}
+
+// Every hook, given a null piece or stream, closes all regions and writes
+// nothing.
+TEST_F(Policy, NullArgumentsCloseEveryRegion) {
+  configure({.tags = {{"DIV", ACTION_DROP_ALL}}});
+  const struct {
+    const char* title;
+    int (*reset)(std::FILE* out);
+  } resets[] = {
+      {"scrub_tag, null piece", [](std::FILE* out) { return scrub_tag(nullptr, out, 1); }},
+      {"scrub_text, null stream", [](std::FILE*) { return scrub_text("x", nullptr, 1); }},
+      {"scrub_comment, both null", [](std::FILE*) { return scrub_comment(nullptr, nullptr, 1); }},
+  };
+  for (const auto& r : resets) {
+    SCOPED_TRACE(r.title);
+    EXPECT_EQ(filter("a<div>b<div>c").out, "a");
+    EXPECT_EQ(filter("d").out, "");  // still inside the regions left open
+    MemOut out;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(r.reset(out.get()), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(out.text(), "");
+    EXPECT_EQ(filter("e").out, "e");
+  }
+}
+
+// Straight calls of the hook: the scanner would read the second <script> as
+// part of the body.
+TEST_F(Policy, NestedScriptStartTagsOpenTwoRegions) {
+  configure({.tags = {{"SCRIPT", ACTION_DROP_ALL}}});
+  MemOut out;
+  EXPECT_EQ(scrub_tag("script", out.get(), 1), 0);
+  EXPECT_EQ(scrub_tag("script", out.get(), 1), 0);
+  EXPECT_EQ(scrub_tag("/script", out.get(), 1), 0);
+  EXPECT_EQ(scrub_text("x", out.get(), 1), 0);
+  EXPECT_EQ(scrub_tag("/script", out.get(), 1), 0);
+  EXPECT_EQ(scrub_text("y", out.get(), 1), 0);
+  EXPECT_EQ(out.text(), "y");
+}
+
+TEST_F(Policy, Comments) {
+  const struct {
+    const char* title;
+    Action action;
+    std::string out;
+    std::string err;
+    bool stops;
+  } cases[] = {
+      {"KEEP", ACTION_KEEP, "a<!-- c -->b\n<!DOCTYPE html>", "", false},
+      {"WARN", ACTION_WARN, "a<!-- c -->b\n<!DOCTYPE html>", "Warning: comment on line 1\nWarning: comment on line 2\n",
+       false},
+      {"DROP", ACTION_DROP, "ab\n", "", false},
+      {"DROP ALL", ACTION_DROP_ALL, "a", "scrub_comment: invalid action\n", true},
+      {"EDIT", ACTION_EDIT, "a", "scrub_comment: invalid action\n", true},
+      {"out of range", 9, "a", "scrub_comment: invalid action\n", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    configure({.comment = c.action});
+    const Filtered got = filter("a<!-- c -->b\n<!DOCTYPE html>");
+    EXPECT_EQ(got.status != 0, c.stops);
+    EXPECT_EQ(got.out, c.out);
+    EXPECT_EQ(got.err, c.err);
+  }
+}
+
+TEST_F(Policy, AttributeEditing) {
+  configure({.tags = {{"A", ACTION_EDIT}, {"INPUT", ACTION_EDIT}, {"IMG", ACTION_EDIT}, {"P", ACTION_EDIT},
+                      {"B", ACTION_EDIT}}});
+  attr("A", "HREF", ACTION_KEEP);
+  attr("A", "TITLE", ACTION_WARN);
+  attr("A", "ONCLICK", ACTION_DROP);
+  attr_default("A", ACTION_DROP);
+  attr("INPUT", "CHECKED", ACTION_DROP);  // others kept by default
+  attr("IMG", "SRC", ACTION_KEEP);
+  attr_default("IMG", ACTION_DROP);
+  attr("P", "ALIGN", ACTION_KEEP);
+  attr_default("P", ACTION_WARN);
+  attr_default("B", ACTION_DROP);  // no attribute entries: the default does not count
+
+  const std::string long_attr(130, 'x');
+  const struct {
+    const char* title;
+    std::string in;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {"quoted values", "<a href=\"x\" onclick='y()'>t</a>", "<a href=\"x\">t</a>", ""},
+      {"white space and = in quotes", "<a href=\"x y=z\" onclick=q>", "<a href=\"x y=z\">", ""},
+      {"> in double quotes", "<a href=\"x>y\" onclick=\"z>\">t", "<a href=\"x>y\">t", ""},
+      {"single quotes", "<a href='a b' onclick='c d' title='e f'>", "<a href='a b' title='e f'>",
+       "line 1: A tag with attribute TITLE\n"},
+      {"unterminated quote runs to the end", "<a href=x title='t onclick=y>", "<a href=x title='t onclick=y>",
+       "line 1: A tag with attribute TITLE\n"},
+      {"unterminated quote dropped", "<a onclick='x href=y>", "<a>", ""},
+      {"white space around =", "<a href = \"x\" onclick = y>", "<a href = \"x\">", ""},
+      {"white space kept", "< a  href=x\tonclick=y\ntitle=z   >", "< a  href=x\ntitle=z   >",
+       "line 1: A tag with attribute TITLE\n"},
+      {"line of the tag", "\n<a title=t onclick=u>", "\n<a title=t>", "line 2: A tag with attribute TITLE\n"},
+      {"value-less, first", "<a download href=x>", "<a href=x>", ""},
+      {"value-less, last", "<a href=x download>", "<a href=x>", ""},
+      {"value-less dropped before another", "<input checked disabled>", "<input disabled>", ""},
+      {"value-less dropped after another", "<input disabled checked>", "<input disabled>", ""},
+      {"value-less dropped, trailing space", "<input checked >", "<input >", ""},
+      {"value after white space", "<input checked =x disabled>", "<input disabled>", ""},
+      {"white space after = belongs to the value", "<a href= onclick= >", "<a href= onclick= >", ""},
+      {"trailing / follows the default DROP", "<img src=x />", "<img src=x>", ""},
+      {"trailing / follows the default KEEP", "<input checked />", "<input />", ""},
+      {"nameless = written once", "<a =1 href=x onclick=y>", "<a =1 href=x>", ""},
+      {"nameless = at the end", "<a href=x =>", "<a href=x =>", ""},
+      {"names fold to upper case", "<A HREF=x OnClick=y TITLE=z>", "<A HREF=x TITLE=z>",
+       "line 1: A tag with attribute TITLE\n"},
+      {"default without entries", "<b class=c id=d>", "<b class=c id=d>", ""},
+      {"default WARN", "<p align=c style=s>", "<p align=c style=s>", "line 1: P tag with attribute STYLE\n"},
+      {"long attribute name", "<p align=c " + long_attr + "=1>", "<p align=c " + long_attr + "=1>",
+       "line 1: P tag with attribute " + std::string(127, 'X') + "\n"},
+      {"long attribute name dropped whole", "<a " + long_attr + "=1 href=x>", "<a href=x>", ""},
+      {"end tag written unchanged", "</a onclick=y>", "</a onclick=y>", ""},
+      {"no attributes", "<a>", "<a>", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.title << ": " << c.in);
+    const Filtered got = filter(c.in);
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.out, c.out);
+    EXPECT_EQ(got.err, c.err);
+  }
+}
+
+TEST_F(Policy, FailedTextWriteIsReported) {
+  char byte = 'x';
+  std::FILE* read_only = fmemopen(&byte, 1, "r");
+  ASSERT_NE(read_only, nullptr);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(scrub_text("text", read_only, 1), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Unable to write HTML: Bad file descriptor\n");
+  std::fclose(read_only);
+}
+
+}  // namespace
