@@ -19,12 +19,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "policy/urlcheck.h"
 #include "scanner/cclass.h"
+#include "scanner/scrub.h"
 
 namespace {
 
@@ -40,8 +42,27 @@ Action tag_action = ACTION_KEEP;  // the action scrub_tag found for name_buff
 
 bool is_space(char c) { return cclass::is_space(c); }
 
-// White space as browsers see it in a tag: no vertical tab.
-bool is_html_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+// Byte classes of attribute splitting in safe mode, as tables: a tag is
+// split byte by byte, and a lookup is cheaper than a chain of compares.
+constexpr std::uint8_t kHtmlSpace = 1;  // white space as browsers see it in a tag (no vertical tab)
+constexpr std::uint8_t kEndsName = 2;   // ends an attribute name after its first byte (NUL too)
+constexpr std::uint8_t kEndsValue = 4;  // ends an unquoted value (NUL too)
+constexpr std::uint8_t kSeparator = 8;  // separates attributes: white space and '/'
+
+constexpr std::array<std::uint8_t, 256> kAttrClass = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (const char c : {' ', '\t', '\n', '\f', '\r'}) {
+    table[static_cast<unsigned char>(c)] = kHtmlSpace | kEndsName | kEndsValue | kSeparator;
+  }
+  table['/'] = kEndsName | kSeparator;
+  table['='] = kEndsName;
+  table[0] = kEndsName | kEndsValue;
+  return table;
+}();
+
+bool has_class(char c, std::uint8_t bits) { return (kAttrClass[static_cast<unsigned char>(c)] & bits) != 0; }
+
+bool is_html_space(char c) { return has_class(c, kHtmlSpace); }
 
 bool ends_name(char c) { return safe ? is_html_space(c) || c == '/' : is_space(c); }
 
@@ -76,9 +97,9 @@ const char* find_tag_name(const char* piece, bool* end_tag) {
 bool dropping() { return !regions.empty(); }
 
 void write_tag(const char* piece, std::FILE* out) {
-  fputc_unlocked('<', out);
-  fputs_unlocked(piece, out);
-  fputc_unlocked('>', out);
+  putc_unlocked('<', out);
+  (void)put_piece(piece, out);
+  putc_unlocked('>', out);
 }
 
 void write_segment(const char* begin, const char* end, std::FILE* out) {
@@ -166,36 +187,42 @@ bool is_valid_action(Action action) { return action >= ACTION_KEEP && action <= 
 struct Segment {
   const char* begin;        // the separators before the attribute
   const char* name;         // the attribute's first byte (end when none)
+  std::size_t name_length;  // 0 when the segment has no attribute
   const char* value;        // the value without quotes, or null when none
   std::size_t value_length;
   const char* end;
 };
 
+// Makes attr_name the upper-cased name of the segment's attribute.
+void record_name(const Segment& s) {
+  std::size_t n = 0;
+  for (; n < s.name_length && n < kNameMax; ++n) {
+    attr_name[n] = cclass::to_upper(s.name[n]);
+  }
+  attr_name[n] = '\0';
+}
+
 // The separators, name and value of the first attribute of text, as
 // browsers split it: names end at white space, '/', '=' (not as their
 // first byte) or the end; '/' separates attributes; values may be quoted
-// with '"' or '\''.
+// with '"' or '\''. The name is not recorded: most kept attributes are
+// never looked up.
 Segment split_safe(const char* text) {
-  Segment s{text, text, nullptr, 0, text};
+  Segment s{text, text, 0, nullptr, 0, text};
   const char* p = text;
-  while (*p != '\0' && (is_html_space(*p) || *p == '/')) {
+  while (has_class(*p, kSeparator)) {
     ++p;
   }
   s.name = p;
   if (*p == '\0') {
-    attr_name[0] = '\0';
     s.end = p;
     return s;
   }
   const char* name_end = p + 1;
-  while (*name_end != '\0' && !is_html_space(*name_end) && *name_end != '/' && *name_end != '=') {
+  while (!has_class(*name_end, kEndsName)) {
     ++name_end;
   }
-  std::size_t n = 0;
-  for (const char* q = p; q < name_end && n < kNameMax; ++q) {
-    attr_name[n++] = cclass::to_upper(*q);
-  }
-  attr_name[n] = '\0';
+  s.name_length = static_cast<std::size_t>(name_end - p);
   p = name_end;
   while (is_html_space(*p)) {
     ++p;
@@ -216,7 +243,7 @@ Segment split_safe(const char* text) {
     return s;
   }
   s.value = p;
-  while (*p != '\0' && !is_html_space(*p)) {
+  while (!has_class(*p, kEndsValue)) {
     ++p;
   }
   s.value_length = static_cast<std::size_t>(p - s.value);
@@ -224,35 +251,45 @@ Segment split_safe(const char* text) {
   return s;
 }
 
+// The classic segment: find_attribute records the name itself.
+Segment split_classic(const char* text) {
+  Segment s{text, text, 0, nullptr, 0, text};
+  s.end = find_attribute(text);
+  s.name_length = std::strlen(attr_name.data());
+  return s;
+}
+
 bool starts_with_separator(const Segment& s) { return s.name != s.begin || *s.begin == '\0'; }
 
 // Whether a kept attribute may be written: false (after a warning) for a
 // URL attribute whose URL a browser would run or load as active content.
-bool url_allows(const Segment& s, unsigned long line) {
-  if (!is_url_attribute(attr_name.data()) || s.value == nullptr ||
-      url_value_is_safe(s.value, s.value_length, std::strcmp(attr_name.data(), "SRCSET") == 0 ||
-                                                     std::strcmp(attr_name.data(), "IMAGESRCSET") == 0)) {
+bool url_allows(const Segment& s, bool recorded, unsigned long line) {
+  const UrlAttribute kind = url_attribute_kind(s.name, s.name_length);
+  if (kind == UrlAttribute::kNone || s.value == nullptr ||
+      url_value_is_safe(s.value, s.value_length, kind == UrlAttribute::kSrcset)) {
     return true;
+  }
+  if (!recorded) {
+    record_name(s);
   }
   std::fprintf(stderr, "line %lu: %s tag with unsafe URL in attribute %s\n", line, name_buff.data(),
                attr_name.data());
   return false;
 }
 
-// The action for the segment's attribute: a tag that is only kept (safe
-// mode) keeps every attribute.
-Action attribute_action(bool edited) {
-  return edited ? cfg_attr_action(config, name_buff.data(), attr_name.data()) : ACTION_KEEP;
-}
-
-// Whether an attribute segment is written, as the Config says for attr_name
-// (with its warnings); segments without an attribute are always written.
+// Whether an attribute segment is written, as the Config says for its
+// attribute (with the warnings); segments without one are always written.
+// A tag that is only kept (safe mode) keeps every attribute but unsafe URLs.
 bool keep_segment(const Segment& s, bool edited, unsigned long line) {
-  if (attr_name[0] == '\0') {
+  if (s.name_length == 0) {
     return true;
   }
-  const Action action = attribute_action(edited);
-  if (action == ACTION_DROP || (safe && (action == ACTION_KEEP || action == ACTION_WARN) && !url_allows(s, line))) {
+  if (safe && edited) {
+    record_name(s);
+  }
+  const Action action = edited ? cfg_attr_action(config, name_buff.data(), attr_name.data()) : ACTION_KEEP;
+  if (action == ACTION_DROP ||
+      (safe && (action == ACTION_KEEP || action == ACTION_WARN) && !url_allows(s, edited, line))) {
     return false;
   }
   if (action == ACTION_WARN) {
@@ -296,7 +333,7 @@ int scrub_text(const char* piece, std::FILE* out, unsigned long /*line*/) {
   if (dropping()) {
     return 0;
   }
-  if (fputs_unlocked(piece, out) == EOF) {
+  if (put_piece(piece, out) == EOF) {
     std::perror("Unable to write HTML");
     return 1;
   }
@@ -363,16 +400,11 @@ int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
   const bool edited = tag_action == ACTION_EDIT;
   bool left_out = false;
   while (*p != '\0') {
-    Segment s{p, p, nullptr, 0, p};
-    if (safe) {
-      s = split_safe(p);
-    } else {
-      s.end = find_attribute(p);
-    }
+    const Segment s = safe ? split_safe(p) : split_classic(p);
     const bool kept = keep_segment(s, edited, line);
     // A kept attribute right after one that was left out would otherwise run
     // into what was written before it and change its meaning.
-    if (kept && safe && left_out && !starts_with_separator(s) && attr_name[0] != '\0') {
+    if (kept && safe && left_out && !starts_with_separator(s) && s.name_length != 0) {
       fputc_unlocked(' ', out);
     }
     if (!kept) {

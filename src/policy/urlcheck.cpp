@@ -147,39 +147,56 @@ bool is_scheme_char(char32_t c) {
   return is_alpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
 }
 
-char32_t code_point(char c) { return static_cast<unsigned char>(c); }
-char32_t code_point(char32_t c) { return c; }
-
-// The URL's scheme in lower case, or "" for a relative URL. Text is a view
-// of bytes or of code points.
-template <typename Text>
-std::string scheme_of(Text url) {
-  std::string scheme;
-  for (const auto unit : url) {
-    const char32_t c = code_point(unit);
-    if (removable(c)) {
-      continue;
-    }
-    if (c == ':') {
-      return scheme;
-    }
-    if (scheme.empty() ? !is_alpha(c) : !is_scheme_char(c)) {
-      return "";
-    }
-    scheme.push_back(static_cast<char>(c | 0x20));
-  }
-  return "";
-}
-
-template <typename Text>
-bool url_is_safe(Text url) {
-  const std::string scheme = scheme_of(url);
+bool scheme_allowed(const std::string& scheme) {
   for (const char* allowed : {"", "http", "https", "mailto", "ftp", "tel"}) {
     if (scheme == allowed) {
       return true;
     }
   }
   return false;
+}
+
+// Reads a URL's scheme one code point at a time and decides as soon as it
+// can: at the ':' that ends a scheme, or at the first code point that
+// cannot be part of one (then the URL is relative).
+class SchemeReader {
+ public:
+  // True once the verdict is known.
+  bool feed(char32_t c) {
+    if (removable(c)) {
+      return false;
+    }
+    if (c == ':') {
+      safe_ = scheme_allowed(scheme_);
+      return true;
+    }
+    if (scheme_.empty() ? !is_alpha(c) : !is_scheme_char(c)) {
+      return true;  // relative: safe_ stays true
+    }
+    scheme_.push_back(static_cast<char>(c | 0x20));
+    return false;
+  }
+  // A URL that ends before its scheme is decided is relative.
+  [[nodiscard]] bool safe() const { return safe_; }
+
+ private:
+  std::string scheme_;
+  bool safe_ = true;
+};
+
+char32_t code_point(char byte) { return static_cast<unsigned char>(byte); }
+char32_t code_point(char32_t c) { return c; }
+
+// Text is a view of bytes (a value without references) or of code points.
+template <typename Text>
+bool url_is_safe(Text url) {
+  SchemeReader reader;
+  for (const auto unit : url) {
+    if (reader.feed(code_point(unit))) {
+      break;
+    }
+  }
+  return reader.safe();
 }
 
 bool is_ascii_ws(char32_t c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
@@ -218,40 +235,79 @@ bool srcset_is_safe(std::u32string_view value) {
 
 }  // namespace
 
-bool is_url_attribute(const char* upper_name) {
-  // Looked up for every attribute of every kept tag: a sorted table and a
-  // binary search instead of a comparison with each name.
+UrlAttribute url_attribute_kind(const char* name, std::size_t length) {
+  // Asked for every attribute of every kept tag, and most attributes are no
+  // URL: the length alone rules out nearly all of them before any compare.
   static constexpr std::array<std::string_view, 22> kUrlAttributes = {
-      "ACTION", "ARCHIVE", "BACKGROUND", "CITE", "CLASSID", "CODEBASE", "DATA", "DYNSRC",
-      "FORMACTION", "HREF", "ICON", "IMAGESRCSET", "LONGDESC", "LOWSRC", "MANIFEST", "PING",
-      "POSTER", "PROFILE", "SRC", "SRCSET", "USEMAP", "XLINK:HREF",
+      "action", "archive", "background", "cite", "classid", "codebase", "data", "dynsrc",
+      "formaction", "href", "icon", "imagesrcset", "longdesc", "lowsrc", "manifest", "ping",
+      "poster", "profile", "src", "srcset", "usemap", "xlink:href",
   };
-  static_assert(std::is_sorted(kUrlAttributes.begin(), kUrlAttributes.end()));
-  return std::binary_search(kUrlAttributes.begin(), kUrlAttributes.end(), std::string_view(upper_name));
+  static constexpr std::size_t kLongest = 11;
+  static constexpr auto kLengths = [] {
+    std::array<bool, kLongest + 1> lengths{};
+    for (const std::string_view url_name : kUrlAttributes) {
+      lengths[url_name.size()] = true;
+    }
+    return lengths;
+  }();
+  if (length > kLongest || !kLengths[length]) {
+    return UrlAttribute::kNone;
+  }
+  char lower[kLongest];
+  for (std::size_t i = 0; i < length; ++i) {
+    const char c = name[i];
+    lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+  }
+  const std::string_view key(lower, length);
+  if (std::none_of(kUrlAttributes.begin(), kUrlAttributes.end(), [key](std::string_view n) { return n == key; })) {
+    return UrlAttribute::kNone;
+  }
+  return key == "srcset" || key == "imagesrcset" ? UrlAttribute::kSrcset : UrlAttribute::kUrl;
 }
 
-std::u32string decode_attribute_value(const char* value, std::size_t length) {
-  const std::string_view text(value, length);
-  std::u32string out;
-  out.reserve(length);
+// Decodes the value one character or reference at a time, handing each
+// code point to sink until it returns true.
+template <typename Sink>
+void decode_each(std::string_view text, Sink sink) {
+  std::u32string unit;
   std::size_t i = 0;
   while (i < text.size()) {
+    unit.clear();
     std::size_t used = 0;
     if (text[i] == '&' && i + 1 < text.size()) {
       const std::string_view rest = text.substr(i);
-      used = text[i + 1] == '#' ? decode_numeric(rest, out) : decode_named(rest, out);
+      used = text[i + 1] == '#' ? decode_numeric(rest, unit) : decode_named(rest, unit);
     }
-    i += used != 0 ? used : decode_byte(text.substr(i), out);
+    i += used != 0 ? used : decode_byte(text.substr(i), unit);
+    for (const char32_t c : unit) {
+      if (sink(c)) {
+        return;
+      }
+    }
   }
+}
+
+std::u32string decode_attribute_value(const char* value, std::size_t length) {
+  std::u32string out;
+  out.reserve(length);
+  decode_each(std::string_view(value, length), [&out](char32_t c) {
+    out.push_back(c);
+    return false;
+  });
   return out;
 }
 
 bool url_value_is_safe(const char* value, std::size_t length, bool srcset) {
-  if (!srcset && std::memchr(value, '&', length) == nullptr) {
-    // Without references the bytes themselves are what the URL parser sees
-    // (as far as the scheme goes): no decoding, no allocation.
+  if (srcset) {
+    return srcset_is_safe(decode_attribute_value(value, length));
+  }
+  if (std::memchr(value, '&', length) == nullptr) {
     return url_is_safe(std::string_view(value, length));
   }
-  const std::u32string decoded = decode_attribute_value(value, length);
-  return srcset ? srcset_is_safe(decoded) : url_is_safe(decoded);
+  // Only as much of the value is decoded as the scheme needs: references
+  // after it (in a query string, say) cost nothing.
+  SchemeReader reader;
+  decode_each(std::string_view(value, length), [&reader](char32_t c) { return reader.feed(c); });
+  return reader.safe();
 }

@@ -6,9 +6,11 @@
 #include <cstddef>
 #include <string>
 
-// True when the attribute (its name in upper case) holds a URL, or for
-// SRCSET a list of them.
-[[nodiscard]] bool is_url_attribute(const char* upper_name);
+enum class UrlAttribute { kNone, kUrl, kSrcset };
+
+// Whether the attribute named by the length bytes at name (in any case)
+// holds a URL, a list of them (srcset), or neither.
+[[nodiscard]] UrlAttribute url_attribute_kind(const char* name, std::size_t length);
 
 // True when every URL in the raw attribute value (as it stands in the
 // document, character references included) is relative or has the scheme

@@ -366,7 +366,7 @@ int default_text_scrubber(const char* piece, std::FILE* out, unsigned long /*lin
   if (piece == nullptr || out == nullptr) {
     return 0;
   }
-  if (fputs_unlocked(piece, out) == EOF) {
+  if (put_piece(piece, out) == EOF) {
     std::perror("Unable to write HTML");
     return 1;
   }

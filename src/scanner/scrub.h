@@ -11,6 +11,22 @@
 // nonzero to stop the scan; that value becomes the result of scrub_html.
 using Scrubber = int (*)(const char* piece, std::FILE* out, unsigned long line);
 
+// Writes the NUL-terminated piece to out as fputs does (EOF on failure, else
+// a non-negative value), for hooks on the hot path: most pieces are a few
+// bytes long, and copying those byte by byte into the stream's buffer costs
+// less than a call into the library; longer ones go to fputs.
+inline int put_piece(const char* piece, std::FILE* out) {
+  constexpr int kShortPiece = 32;
+  int failed = 0;
+  for (int i = 0; i < kShortPiece; ++i, ++piece) {
+    if (*piece == '\0') {
+      return failed != 0 ? EOF : 0;
+    }
+    failed |= putc_unlocked(*piece, out) == EOF ? 1 : 0;
+  }
+  return fputs_unlocked(piece, out) == EOF || failed != 0 ? EOF : 0;
+}
+
 // Each installer stores the hook and returns the one installed before; null
 // restores the default (default_text_scrubber for text, default_tag_scrubber
 // for tags and comments).
