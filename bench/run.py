@@ -2,7 +2,8 @@
 """End-to-end benchmark runner for tessel (python3 standard library only).
 
 For each input it runs, side by side and in rotation, tessel with the
-pass-through configuration (bench/passthrough.cfg), examples/tessel.cfg and
+pass-through configuration (bench/passthrough.cfg, and the same in safe
+mode), examples/tessel.cfg (safe mode, and its classic twin) and
 examples/lint.cfg, the reference copy loop (bench/copyloop.cpp) and cat,
 REPS times each, and prints a table: median wall time, MB/s (10^6 bytes per
 second), ratio to the copy loop's median, median CPU time (user + system)
@@ -41,11 +42,30 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, BENCH_DIR)
 import gen_html  # noqa: E402  (same directory; for the kinds and sizes)
 
+OUT_DIR = os.path.join(BENCH_DIR, "out")
+STRICT = os.path.join(ROOT, "examples", "tessel.cfg")
+STRICT_CLASSIC = os.path.join(OUT_DIR, "tessel-classic.cfg")
+
+# examples/tessel.cfg runs in safe mode; its classic twin (the same file
+# without the MODE statement) shows what safe mode costs under one policy.
 CONFIGS = (
     ("tessel pass-through", os.path.join(BENCH_DIR, "passthrough.cfg")),
-    ("tessel tessel.cfg", os.path.join(ROOT, "examples", "tessel.cfg")),
+    ("tessel pass-through safe", os.path.join(BENCH_DIR, "passthrough-safe.cfg")),
+    ("tessel tessel.cfg", STRICT),
+    ("tessel tessel.cfg classic", STRICT_CLASSIC),
     ("tessel lint.cfg", os.path.join(ROOT, "examples", "lint.cfg")),
 )
+
+
+def write_strict_classic():
+    """bench/out/tessel-classic.cfg: examples/tessel.cfg without MODE."""
+    if not os.path.isfile(STRICT):
+        return
+    os.makedirs(OUT_DIR, exist_ok=True)
+    with open(STRICT, encoding="latin-1") as f:
+        lines = [line for line in f if not line.lstrip().upper().startswith("MODE")]
+    with open(STRICT_CLASSIC, "w", encoding="latin-1") as f:
+        f.writelines(lines)
 COPY_LOOP = "copy loop"
 
 
@@ -74,6 +94,7 @@ def find_tools(build_dir):
         sys.exit("run.py: not found: %s\nbuild first: cmake --build %s --target tessel copyloop"
                  % (", ".join(missing), build_dir))
     commands = []
+    write_strict_classic()
     for label, cfg in CONFIGS:
         if os.path.isfile(cfg):
             commands.append(Command(label, [tessel, "-f", cfg]))
