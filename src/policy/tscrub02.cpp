@@ -110,16 +110,11 @@ void warn_tag(const char* slash, unsigned long line) {
   std::fprintf(stderr, "Warning: <%s%s> tag on line %lu\n", slash, name_buff.data(), line);
 }
 
-// Whether the scanner reads the content after this start tag as text.
+// Whether the scanner reads the content after this start tag as text: in
+// classic mode after a SCRIPT start tag, in safe mode as the scanner says
+// (raw-text elements, but not inside SVG or MathML).
 bool has_raw_text() {
-  const char* name = name_buff.data();
-  if (!safe) {
-    return std::strcmp(name, "SCRIPT") == 0;
-  }
-  static constexpr std::array<const char*, 10> kRawText = {
-      "SCRIPT", "STYLE", "TEXTAREA", "TITLE", "XMP", "IFRAME", "NOEMBED", "NOFRAMES", "NOSCRIPT", "PLAINTEXT",
-  };
-  return std::any_of(kRawText.begin(), kRawText.end(), [name](const char* raw) { return std::strcmp(raw, name) == 0; });
+  return safe ? raw_text_follows() : std::strcmp(name_buff.data(), "SCRIPT") == 0;
 }
 
 // A kept tag in safe mode is edited only to check its URLs; without a ':'

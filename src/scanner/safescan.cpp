@@ -93,6 +93,10 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+#include <algorithm>
 
 #include "scanner/scrub.h"
 
@@ -140,6 +144,10 @@ enum State : int {
   kScriptDescDashDash,
   kScriptDescLt,
   kScriptDescEnd,
+  kCdataOpen,
+  kCdata,
+  kCdataBracket,
+  kCdataBrackets,
   kStateCount
 };
 
@@ -159,6 +167,12 @@ bool end_tag = false;
 char raw_name[kNameMax + 1] = {};
 std::size_t raw_name_len = 0;
 int raw_return = kRaw;
+// Whether the tag being handed over ended as "/>", and the text state that
+// follows it, as note_tag decides.
+bool self_closing = false;
+int content_after = 0;
+std::size_t cdata_matched = 0;
+std::string full_name;  // the lower-case name of the tag being handed over
 // The name after "<" or "</" inside an escaped script, for double escapes.
 char temp[kNameMax + 1] = {};
 std::size_t temp_len = 0;
@@ -210,20 +224,16 @@ bool name_is(const char (&name)[kNameMax + 1], std::size_t length, const char* w
   return length <= kNameMax && std::strlen(word) == length && std::strncmp(name, word, length) == 0;
 }
 
-// The text state that follows a start tag of this name.
-int content_state() {
-  if (end_tag || tag_name_len > kNameMax) {
-    return kData;
-  }
-  const std::size_t n = tag_name_len;
-  if (name_is(tag_name, n, "script")) {
+// The text state that follows a start tag of this name in HTML content.
+int raw_state_for(std::string_view name) {
+  if (name == "script") {
     return kScript;
   }
-  if (name_is(tag_name, n, "plaintext")) {
+  if (name == "plaintext") {
     return kPlaintext;
   }
   for (const char* raw : {"style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "noscript"}) {
-    if (name_is(tag_name, n, raw)) {
+    if (name == raw) {
       return kRaw;
     }
   }
@@ -231,9 +241,11 @@ int content_state() {
 }
 
 int emit_tag() {
+  self_closing = state == kSelfClosing;
+  content_after = kData;
   const int result = process_tag();
   mark_piece_start();
-  state = content_state();
+  state = content_after;
   if (state == kRaw || state == kScript) {
     std::memcpy(raw_name, tag_name, tag_name_len);
     raw_name_len = tag_name_len;
@@ -257,6 +269,200 @@ int drop_tag() {
 int start_tag_name(int c) {
   state = kTagName;
   return append_c(c);
+}
+
+// ---- foreign content ----
+//
+// Browsers read <style>, <title> and the like as ordinary elements inside
+// SVG and MathML, and accept CDATA sections there: the tree builder tells
+// the tokenizer. This follows the same feedback as the reference tokenizer
+// the tests compare against. Namespaces come in frames, each opened by a
+// tag and closed by its end tag: <svg> and <math> open foreign frames,
+// integration points (<foreignObject>, <desc>, <title>, <mi> ...,
+// <annotation-xml encoding=text/html>) open HTML frames inside them, and
+// HTML elements such as <p> or <b> close every foreign frame at once.
+
+struct Frame {
+  char space;        // 'H' HTML, 'S' SVG, 'M' MathML
+  std::string tag;   // lower case; its end tag closes the frame
+};
+
+std::vector<Frame> frames;
+// Above 0 while the current element is the one that opened the last frame;
+// each further count is a frame below whose element is the parent of the
+// next frame's.
+int direct_frames = 0;
+
+bool in_foreign() { return frames.back().space != 'H'; }
+
+void enter(char space, const std::string& tag) {
+  frames.push_back(Frame{space, tag});
+  ++direct_frames;
+}
+
+void leave() {
+  frames.pop_back();
+  if (direct_frames > 0) {
+    --direct_frames;
+  }
+}
+
+// Whether the tag's attributes (the text after its name) hold one named
+// name; its value, lower-cased, goes to *value.
+bool attribute_value(const char* attrs, std::string_view name, std::string* value) {
+  const char* p = attrs;
+  for (;;) {
+    while (is_ws(*p) || *p == '/') {
+      ++p;
+    }
+    if (*p == '\0') {
+      return false;
+    }
+    const char* name_begin = p++;
+    while (*p != '\0' && !is_ws(*p) && *p != '/' && *p != '=') {
+      ++p;
+    }
+    std::string found;
+    for (const char* q = name_begin; q < p; ++q) {
+      found.push_back(lower(*q));
+    }
+    while (is_ws(*p)) {
+      ++p;
+    }
+    std::string text;
+    if (*p == '=') {
+      ++p;
+      while (is_ws(*p)) {
+        ++p;
+      }
+      const char quote = *p == '"' || *p == '\'' ? *p : '\0';
+      p += quote != '\0' ? 1 : 0;
+      while (*p != '\0' && (quote != '\0' ? *p != quote : !is_ws(*p))) {
+        text.push_back(lower(*p++));
+      }
+      p += quote != '\0' && *p == quote ? 1 : 0;
+    }
+    if (found == name) {
+      *value = text;
+      return true;
+    }
+  }
+}
+
+bool has_attribute(const char* attrs, std::string_view name) {
+  std::string ignored;
+  return attribute_value(attrs, name, &ignored);
+}
+
+bool is_text_integration_point(std::string_view name) {
+  return name == "mi" || name == "mo" || name == "mn" || name == "ms" || name == "mtext";
+}
+
+bool is_integration_point(std::string_view name, char space, const char* attrs) {
+  if (space == 'S') {
+    return name == "foreignobject" || name == "desc" || name == "title";
+  }
+  if (space != 'M') {
+    return false;
+  }
+  std::string encoding;
+  return is_text_integration_point(name) ||
+         (name == "annotation-xml" && attribute_value(attrs, "encoding", &encoding) &&
+          (encoding == "text/html" || encoding == "application/xhtml+xml"));
+}
+
+// HTML elements that end foreign content when they start inside it.
+bool leaves_foreign_content(std::string_view name, const char* attrs) {
+  static constexpr std::array<std::string_view, 44> kBreakouts = {
+      "b",  "big",  "blockquote", "body", "br",  "center", "code",   "dd",     "div", "dl",  "dt",
+      "em", "embed", "h1",        "h2",   "h3",  "h4",     "h5",     "h6",     "head", "hr", "i",
+      "img", "li",  "listing",    "menu", "meta", "nobr",  "ol",     "p",      "pre", "ruby", "s",
+      "small", "span", "strong",  "strike", "sub", "sup",  "table",  "tt",     "u",   "ul",  "var",
+  };
+  if (name == "font") {
+    return has_attribute(attrs, "color") || has_attribute(attrs, "face") || has_attribute(attrs, "size");
+  }
+  return std::find(kBreakouts.begin(), kBreakouts.end(), name) != kBreakouts.end();
+}
+
+// A start tag opens and closes frames; returns whether the tag itself is an
+// HTML element (only those switch to raw text).
+bool foreign_start_tag(const std::string& name, const char* attrs) {
+  const std::size_t before = frames.size();
+  const char space = frames.back().space;
+  if (name == "svg" || name == "math") {
+    const char target = name == "svg" ? 'S' : 'M';
+    if (space == 'H' || space == target) {
+      enter(target, name);
+    } else if (direct_frames == 0) {
+      enter(target, name);
+      direct_frames = 0;
+    }
+  } else if (name == "mglyph" || name == "malignmark") {
+    // A MathML text integration point keeps these in MathML.
+    if (direct_frames > 0 && before >= 2 && frames[before - 2].space == 'M' &&
+        is_text_integration_point(frames[before - 1].tag)) {
+      enter('M', name);
+    }
+  }
+  const bool html = !in_foreign();
+  if (!html) {
+    if (leaves_foreign_content(name, attrs)) {
+      while (in_foreign()) {
+        leave();
+      }
+      direct_frames = 0;
+    } else if (!self_closing && frames.size() == before) {
+      if (is_integration_point(name, frames.back().space, attrs)) {
+        enter('H', name);
+      } else {
+        direct_frames = 0;
+      }
+    }
+  } else if (name == frames[before - 1].tag) {
+    enter('H', name);  // an HTML element named like the integration point
+  } else {
+    direct_frames = 0;
+  }
+  // A self-closing foreign element is closed at once, and the frame with it.
+  if (self_closing && in_foreign() && frames.size() > before) {
+    leave();
+  }
+  return html;
+}
+
+void foreign_end_tag(const std::string& name) {
+  const std::size_t count = frames.size();
+  if (!in_foreign()) {
+    if (name == frames[count - 1].tag) {
+      leave();
+    } else {
+      direct_frames = 0;
+    }
+    return;
+  }
+  if (name == "p" || name == "br") {
+    while (in_foreign()) {
+      leave();
+    }
+    return;
+  }
+  // The frame's own end tag closes it; an mglyph or malignmark frame sits
+  // directly in its text integration point, so the end tags of that element
+  // and of the frame below close it too.
+  const std::string& top = frames[count - 1].tag;
+  const long last = static_cast<long>(count) - (top == "mglyph" || top == "malignmark" ? 3 : 1);
+  long i = static_cast<long>(count) - 1;
+  while (i >= last && i >= 0 && name != frames[static_cast<std::size_t>(i)].tag) {
+    --i;
+  }
+  if (i >= last && i >= 0) {
+    while (static_cast<long>(frames.size()) > i) {
+      leave();
+    }
+  } else {
+    direct_frames = 0;
+  }
 }
 
 // ---- data, tag open and end tag open ----
@@ -419,7 +625,13 @@ int comment_common(int c, int next) {
   return append_and_go(c, next);
 }
 
-int do_markup_decl(int c) { return comment_common(c, c == '-' ? kMdDash : kBogusComment); }
+int do_markup_decl(int c) {
+  if (c == '[' && in_foreign()) {
+    cdata_matched = 1;
+    return append_and_go(c, kCdataOpen);
+  }
+  return comment_common(c, c == '-' ? kMdDash : kBogusComment);
+}
 int do_md_dash(int c) { return comment_common(c, c == '-' ? kCommentStart : kBogusComment); }
 int do_comment_start(int c) { return comment_common(c, c == '-' ? kCommentStartDash : kComment); }
 int do_comment_start_dash(int c) { return comment_common(c, c == '-' ? kCommentEnd : kComment); }
@@ -639,6 +851,46 @@ int do_script_desc_lt(int c) {
 
 int do_script_desc_end(int c) { return double_escape_switch(c, kScriptEsc, kScriptDesc); }
 
+// ---- CDATA sections (foreign content only) ----
+
+constexpr std::string_view kCdataStart = "[CDATA[";
+
+// After "<![" in foreign content: "<![CDATA[" begins text up to "]]>";
+// anything else is a comment up to '>'.
+int do_cdata_open(int c) {
+  if (c != EOF && c == kCdataStart[cdata_matched]) {
+    if (++cdata_matched < kCdataStart.size()) {
+      return append_c(c);
+    }
+    discard_piece();  // the piece so far was "![CDATA": it is text after all
+    state = kCdata;
+    int result = 0;
+    for (const char t : std::string_view("<![CDATA[")) {
+      result = result != 0 ? result : append_c(t);
+    }
+    return result;
+  }
+  state = kBogusComment;
+  return do_bogus_comment(c);
+}
+
+int cdata_text(int c, int next) {
+  if (c == EOF) {
+    return process_text();
+  }
+  return append_and_go(c, next);
+}
+
+int do_cdata(int c) { return cdata_text(c, c == ']' ? kCdataBracket : kCdata); }
+int do_cdata_bracket(int c) { return cdata_text(c, c == ']' ? kCdataBrackets : kCdata); }
+
+int do_cdata_brackets(int c) {
+  if (c == '>') {
+    return append_and_go(c, kData);
+  }
+  return cdata_text(c, c == ']' ? kCdataBrackets : kCdata);
+}
+
 using Handler = int (*)(int c);
 constexpr std::array<Handler, kStateCount> handlers = {
     do_data,
@@ -681,6 +933,10 @@ constexpr std::array<Handler, kStateCount> handlers = {
     do_script_desc_dash_dash,
     do_script_desc_lt,
     do_script_desc_end,
+    do_cdata_open,
+    do_cdata,
+    do_cdata_bracket,
+    do_cdata_brackets,
 };
 static_assert(handlers.size() == kStateCount, "one handler per safe-mode state");
 
@@ -717,6 +973,7 @@ constexpr std::array<CharSet, kStateCount> make_joins() {
   joins[kScript] = all_but({'<'});
   joins[kScriptEsc] = all_but({'-', '<'});
   joins[kScriptDesc] = all_but({'-', '<'});
+  joins[kCdata] = all_but({']'});
   return joins;
 }
 
@@ -732,21 +989,36 @@ void reset() {
   temp_len = 0;
   end_tag = false;
   raw_return = kRaw;
+  self_closing = false;
+  content_after = kData;
+  frames.clear();
+  direct_frames = 0;
+  enter('H', "");
+  cdata_matched = 0;
 }
 
 int step(int c) { return handlers[state](c); }
 
 void note_tag(const char* piece) {
   end_tag = *piece == '/';
-  tag_name_len = 0;
-  for (const char* p = end_tag ? piece + 1 : piece; *p != '\0' && !is_ws(*p) && *p != '/'; ++p) {
-    add_to_name(tag_name, tag_name_len, *p);
-    if (tag_name_len > kNameMax) {
-      break;
-    }
+  full_name.clear();
+  const char* p = end_tag ? piece + 1 : piece;
+  for (; *p != '\0' && !is_ws(*p) && *p != '/'; ++p) {
+    full_name.push_back(lower(*p));
+  }
+  tag_name_len = std::min(full_name.size(), kNameMax + 1);
+  std::memcpy(tag_name, full_name.data(), std::min(full_name.size(), kNameMax));
+  if (end_tag) {
+    foreign_end_tag(full_name);
+    return;
+  }
+  if (foreign_start_tag(full_name, p)) {
+    content_after = raw_state_for(full_name);
   }
 }
 
 const CharSet& joins() { return kJoins[state]; }
+
+bool raw_text_follows() { return content_after != kData; }
 
 }  // namespace safescan

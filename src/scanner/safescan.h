@@ -21,6 +21,9 @@ void reset();
 // Called with every tag piece just before the tag hook: notes the name of a
 // start tag after which the content is raw text.
 void note_tag(const char* piece);
+// Whether the scanner reads what follows the tag last noted as text (the
+// tag began a raw-text element in HTML content).
+[[nodiscard]] bool raw_text_follows();
 
 }  // namespace safescan
 

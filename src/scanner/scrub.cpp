@@ -437,6 +437,8 @@ bool install_safe_scan(bool on) {
 
 void mark_piece_start() { mark(); }
 
+bool raw_text_follows() { return safe_scan && safescan::raw_text_follows(); }
+
 void discard_piece() {
   len = 0;
   clear_spill();

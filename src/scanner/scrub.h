@@ -66,6 +66,11 @@ int default_tag_scrubber(const char* piece, std::FILE* out, unsigned long line);
 // previous choice.
 bool install_safe_scan(bool on);
 
+// In safe mode, whether the scanner reads what follows the start tag being
+// handed to the tag hook as text (a raw-text element in HTML content); the
+// policy drops such content whole with a start tag it does not write.
+[[nodiscard]] bool raw_text_follows();
+
 // For the markup machines: the current line becomes the line of the next
 // piece; the pending piece is forgotten.
 void mark_piece_start();
