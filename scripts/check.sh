@@ -1,11 +1,28 @@
 #!/usr/bin/env bash
-# Builds tessel and runs every test: a -Werror build, then the same tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer, then the end-to-end
-# cases under valgrind, then each fuzz target for a minute
-# (TESSEL_FUZZ_SECONDS changes that).
+# Installs what is missing, builds tessel and runs every test: a -Werror
+# build, then the same tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the end-to-end cases under valgrind, then
+# each fuzz target for a minute (TESSEL_FUZZ_SECONDS changes that).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
+
+# What a fresh machine may lack, from Debian's packages.
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v g++ >/dev/null || need+=(g++)
+command -v python3 >/dev/null || need+=(python3)
+command -v valgrind >/dev/null || need+=(valgrind)
+command -v npm >/dev/null || need+=(nodejs npm)
+command -v clang++ >/dev/null || command -v clang++-14 >/dev/null || need+=(clang-14)
+[ -d /usr/lib/llvm-14/lib/clang ] && ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 \
+  || need+=(libclang-rt-14-dev)
+command -v groff >/dev/null || need+=(groff-base)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+if [ ${#need[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq && apt-get install -y -qq "${need[@]}"
+fi
 
 echo "== parse5 for the safe-mode checks"
 npm ci --prefix tests/safe --no-audit --no-fund --loglevel=error
