@@ -119,10 +119,17 @@ bool has_raw_text() {
 
 // A kept tag in safe mode is edited only to check its URLs; without a ':'
 // or a character reference no attribute of it can hold a scheme.
-bool may_hold_url_scheme(const char* piece) { return std::strpbrk(piece, ":&") != nullptr; }
+bool may_hold_url_scheme(const char* piece) {
+  for (; *piece != '\0'; ++piece) {
+    if (*piece == ':' || *piece == '&') {
+      return true;
+    }
+  }
+  return false;
+}
 
 int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
-  if (action == ACTION_EDIT || (safe && may_hold_url_scheme(piece))) {
+  if (action == ACTION_EDIT || (safe && !tag_known_without_values() && may_hold_url_scheme(piece))) {
     return edit_tag(piece, out, line);
   }
   write_tag(piece, out);
@@ -156,9 +163,14 @@ void write_end_tag(const char* piece, const char* name, std::FILE* out) {
   while (*end != '\0' && !ends_name(*end)) {
     ++end;
   }
-  fputs_unlocked("</", out);
+  if (*end == '\0' && name == piece + 1) {
+    write_tag(piece, out);  // "/name" alone, the usual end tag
+    return;
+  }
+  putc_unlocked('<', out);
+  putc_unlocked('/', out);
   write_segment(name, end, out);
-  fputc_unlocked('>', out);
+  putc_unlocked('>', out);
 }
 
 int scrub_end_tag(const char* piece, const char* name, std::FILE* out, unsigned long line, Action action) {
@@ -310,7 +322,11 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
   safe = cfg_valid(config) != 0 && cfg_mode(config) == MODE_SAFE;
   bool end_tag = false;
   const char* name = find_tag_name(piece, &end_tag);
-  copy_upper(name, name_buff, ends_name);
+  if (safe) {
+    copy_upper(name, name_buff, [](char c) { return is_html_space(c) || c == '/'; });
+  } else {
+    copy_upper(name, name_buff, is_space);
+  }
   const Action action = cfg_action(config, name_buff.data());
   tag_action = action;
   if (!is_valid_action(action)) {

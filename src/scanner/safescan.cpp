@@ -171,8 +171,8 @@ int raw_return = kRaw;
 // follows it, as note_tag decides.
 bool self_closing = false;
 int content_after = 0;
+bool saw_value = false;  // the tag being read has an attribute with a value
 std::size_t cdata_matched = 0;
-std::string full_name;  // the lower-case name of the tag being handed over
 // The name after "<" or "</" inside an escaped script, for double escapes.
 char temp[kNameMax + 1] = {};
 std::size_t temp_len = 0;
@@ -225,19 +225,17 @@ bool name_is(const char (&name)[kNameMax + 1], std::size_t length, const char* w
 }
 
 // The text state that follows a start tag of this name in HTML content.
+// Asked for every start tag: the length picks the few names to compare.
 int raw_state_for(std::string_view name) {
-  if (name == "script") {
-    return kScript;
+  switch (name.size()) {
+    case 3: return name == "xmp" ? kRaw : kData;
+    case 5: return name == "style" || name == "title" ? kRaw : kData;
+    case 6: return name == "script" ? kScript : name == "iframe" ? kRaw : kData;
+    case 7: return name == "noembed" ? kRaw : kData;
+    case 8: return name == "textarea" || name == "noframes" || name == "noscript" ? kRaw : kData;
+    case 9: return name == "plaintext" ? kPlaintext : kData;
+    default: return kData;
   }
-  if (name == "plaintext") {
-    return kPlaintext;
-  }
-  for (const char* raw : {"style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "noscript"}) {
-    if (name == raw) {
-      return kRaw;
-    }
-  }
-  return kData;
 }
 
 int emit_tag() {
@@ -268,7 +266,14 @@ int drop_tag() {
 
 int start_tag_name(int c) {
   state = kTagName;
+  saw_value = false;
   return append_c(c);
+}
+
+// '=' after an attribute name: a value follows.
+int to_value(int c) {
+  saw_value = true;
+  return append_and_go(c, kBeforeAttrValue);
 }
 
 // ---- foreign content ----
@@ -295,8 +300,8 @@ int direct_frames = 0;
 
 bool in_foreign() { return frames.back().space != 'H'; }
 
-void enter(char space, const std::string& tag) {
-  frames.push_back(Frame{space, tag});
+void enter(char space, std::string_view tag) {
+  frames.push_back(Frame{space, std::string(tag)});
   ++direct_frames;
 }
 
@@ -387,7 +392,7 @@ bool leaves_foreign_content(std::string_view name, const char* attrs) {
 
 // A start tag opens and closes frames; returns whether the tag itself is an
 // HTML element (only those switch to raw text).
-bool foreign_start_tag(const std::string& name, const char* attrs) {
+bool foreign_start_tag(std::string_view name, const char* attrs) {
   const std::size_t before = frames.size();
   const char space = frames.back().space;
   if (name == "svg" || name == "math") {
@@ -431,7 +436,7 @@ bool foreign_start_tag(const std::string& name, const char* attrs) {
   return html;
 }
 
-void foreign_end_tag(const std::string& name) {
+void foreign_end_tag(std::string_view name) {
   const std::size_t count = frames.size();
   if (!in_foreign()) {
     if (name == frames[count - 1].tag) {
@@ -558,7 +563,7 @@ int do_attr_name(int c) {
   if (is_ws(c)) {
     return append_and_go(c, kAfterAttrName);
   }
-  return append_and_go(c, c == '=' ? kBeforeAttrValue : kAttrName);
+  return c == '=' ? to_value(c) : append_and_go(c, kAttrName);
 }
 
 int do_after_attr_name(int c) {
@@ -569,7 +574,7 @@ int do_after_attr_name(int c) {
   if (is_ws(c)) {
     return append_c(c);
   }
-  return append_and_go(c, c == '=' ? kBeforeAttrValue : kAttrName);
+  return c == '=' ? to_value(c) : append_and_go(c, kAttrName);
 }
 
 int do_before_attr_value(int c) {
@@ -713,6 +718,7 @@ int do_raw_end(int c) {
       return result;
     }
     state = kTagName;
+    saw_value = false;
     return do_tag_name(c);
   }
   return not_an_end_tag(c);
@@ -991,6 +997,7 @@ void reset() {
   raw_return = kRaw;
   self_closing = false;
   content_after = kData;
+  saw_value = false;
   frames.clear();
   direct_frames = 0;
   enter('H', "");
@@ -999,23 +1006,44 @@ void reset() {
 
 int step(int c) { return handlers[state](c); }
 
+// Bytes that end a tag's name in a piece: NUL, white space and '/'.
+constexpr std::array<bool, 256> kEndsTagName = [] {
+  std::array<bool, 256> table{};
+  for (const char c : {'\0', '\t', '\n', '\f', '\r', ' ', '/'}) {
+    table[static_cast<unsigned char>(c)] = true;
+  }
+  return table;
+}();
+
 void note_tag(const char* piece) {
   end_tag = *piece == '/';
-  full_name.clear();
-  const char* p = end_tag ? piece + 1 : piece;
-  for (; *p != '\0' && !is_ws(*p) && *p != '/'; ++p) {
-    full_name.push_back(lower(*p));
+  const char* name_begin = end_tag ? piece + 1 : piece;
+  const char* p = name_begin;
+  while (!kEndsTagName[static_cast<unsigned char>(*p)]) {
+    ++p;
   }
-  tag_name_len = std::min(full_name.size(), kNameMax + 1);
-  std::memcpy(tag_name, full_name.data(), std::min(full_name.size(), kNameMax));
-  if (end_tag) {
-    foreign_end_tag(full_name);
+  const auto length = static_cast<std::size_t>(p - name_begin);
+  // Only names of the model matter, and none is longer than kNameMax: a
+  // longer name stands as "-", which no tag of the model is called.
+  tag_name_len = length <= kNameMax ? length : 0;
+  for (std::size_t i = 0; i < tag_name_len; ++i) {
+    tag_name[i] = lower(name_begin[i]);
+  }
+  const std::string_view name = length <= kNameMax ? std::string_view(tag_name, length) : "-";
+  if (frames.size() == 1 && (end_tag || (name != "svg" && name != "math"))) {
+    // Plain HTML, the common case: no frame to open or close.
+    direct_frames = 0;
+    content_after = end_tag ? kData : raw_state_for(name);
     return;
   }
-  if (foreign_start_tag(full_name, p)) {
-    content_after = raw_state_for(full_name);
+  if (end_tag) {
+    foreign_end_tag(name);
+  } else if (foreign_start_tag(name, p)) {
+    content_after = raw_state_for(name);
   }
 }
+
+bool tag_has_values() { return saw_value; }
 
 const CharSet& joins() { return kJoins[state]; }
 

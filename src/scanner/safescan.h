@@ -24,6 +24,8 @@ void note_tag(const char* piece);
 // Whether the scanner reads what follows the tag last noted as text (the
 // tag began a raw-text element in HTML content).
 [[nodiscard]] bool raw_text_follows();
+// Whether the tag last noted has an attribute with a value.
+[[nodiscard]] bool tag_has_values();
 
 }  // namespace safescan
 

@@ -95,6 +95,7 @@ enum State : int {
 int state = kText;
 int in_script = 0;
 bool safe_scan = false;
+bool handing_over_tag = false;  // the tag hook is running on a scanned tag
 std::uint32_t curr_line = 1;
 std::uint32_t start_line = 1;
 
@@ -170,7 +171,9 @@ int process(Scrubber hook, bool is_tag) {
         check_script(piece);
       }
     }
+    handing_over_tag = is_tag;
     result = hook(piece, pOut, start_line);
+    handing_over_tag = false;
   }
   clear_spill();
   return result;
@@ -438,6 +441,8 @@ bool install_safe_scan(bool on) {
 void mark_piece_start() { mark(); }
 
 bool raw_text_follows() { return safe_scan && safescan::raw_text_follows(); }
+
+bool tag_known_without_values() { return handing_over_tag && safe_scan && !safescan::tag_has_values(); }
 
 void discard_piece() {
   len = 0;
