@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+
+#include "config/config.h"
+#include "policy/tscrub02.h"
 
 namespace {
 
@@ -98,3 +103,24 @@ TEST(UrlCheck, UrlAttributesInAnyCase) {
 }
 
 }  // namespace
+
+// Outside a scan nothing is known about a tag's attributes, so a tag handed
+// to the policy directly in safe mode still has its URLs checked.
+TEST(UrlCheck, KeptTagsHandedOverDirectlyAreStillChecked) {
+  Config* config = cfg_construct();
+  ASSERT_EQ(cfg_set_mode(config, MODE_SAFE), 0);
+  install_config(config);
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&text, &size);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(scrub_tag("a href=javascript:x title=t", out, 3), 0);
+  const std::string warnings = testing::internal::GetCapturedStderr();
+  std::fclose(out);
+  EXPECT_EQ(std::string(text, size), "<a title=t>");
+  EXPECT_EQ(warnings, "line 3: A tag with unsafe URL in attribute HREF\n");
+  std::free(text);
+  (void)scrub_tag(nullptr, nullptr, 0);
+  install_config(nullptr);
+  cfg_release(&config);
+}
