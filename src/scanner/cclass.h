@@ -5,6 +5,8 @@
 #define TESSEL_CCLASS_H
 
 #include <array>
+#include <cstddef>
+#include <initializer_list>
 
 namespace cclass {
 
@@ -26,6 +28,22 @@ inline constexpr std::array<char, 256> kUpper = make_upper_table();
 // toupper of the byte c, in the "C" locale.
 constexpr char to_upper(char c) { return kUpper[static_cast<unsigned char>(c)]; }
 constexpr bool is_space(char c) { return is_space(static_cast<unsigned char>(c)); }
+
+// A set of byte values, as a lookup table.
+using CharSet = std::array<bool, 256>;
+
+// Every byte but NUL (which never reaches the scanners' handlers) and the
+// excluded ones.
+constexpr CharSet all_but(std::initializer_list<char> excluded) {
+  CharSet set{};
+  for (std::size_t i = 1; i < set.size(); ++i) {
+    set[i] = true;
+  }
+  for (const char c : excluded) {
+    set[static_cast<unsigned char>(c)] = false;
+  }
+  return set;
+}
 
 static_assert(to_upper('a') == 'A' && to_upper('Z') == 'Z' && to_upper('\xe9') == '\xe9');
 static_assert(is_space('\v') && !is_space('\0') && !is_space('\xa0'));

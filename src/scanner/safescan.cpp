@@ -98,6 +98,7 @@
 #include <vector>
 #include <algorithm>
 
+#include "scanner/cclass.h"
 #include "scanner/scrub.h"
 
 namespace safescan {
@@ -948,16 +949,7 @@ static_assert(handlers.size() == kStateCount, "one handler per safe-mode state")
 
 // ---- characters that only join the piece, per state ----
 
-constexpr CharSet all_but(std::initializer_list<char> excluded) {
-  CharSet set{};
-  for (std::size_t i = 1; i < set.size(); ++i) {
-    set[i] = true;
-  }
-  for (const char c : excluded) {
-    set[static_cast<unsigned char>(c)] = false;
-  }
-  return set;
-}
+using cclass::all_but;
 
 constexpr CharSet kNone{};
 

@@ -4,11 +4,11 @@
 #ifndef TESSEL_SAFESCAN_H
 #define TESSEL_SAFESCAN_H
 
-#include <array>
+#include "scanner/cclass.h"
 
 namespace safescan {
 
-using CharSet = std::array<bool, 256>;
+using CharSet = cclass::CharSet;
 
 // Back to the data state with nothing held, at the start of every scan.
 void reset();

@@ -311,18 +311,8 @@ int do_script_less(int c) {
 // The main loop handles them without a call; every other character goes to
 // the state's handler, so the table is an optimisation of the handlers' own
 // "other: append" rows and must agree with them.
-using CharSet = std::array<bool, 256>;
-
-constexpr CharSet all_but(std::initializer_list<char> excluded) {
-  CharSet set{};
-  for (std::size_t i = 1; i < set.size(); ++i) {
-    set[i] = true;
-  }
-  for (const char c : excluded) {
-    set[static_cast<unsigned char>(c)] = false;
-  }
-  return set;
-}
+using cclass::all_but;
+using cclass::CharSet;
 
 constexpr std::array<CharSet, kStateCount> kJoinsPiece = {
     all_but({'<'}),                  // text
