@@ -238,6 +238,17 @@ void free_attributes(TagEntry* entry) {
   entry->attributes = nullptr;
 }
 
+// Counts one more setting of a value that may be set once: 1 after the
+// message when it had been set before, else 0. Every call counts.
+int count_setting(std::int32_t* count, const char* repeat_message) {
+  const int result = *count != 0 ? 1 : 0;
+  if (result != 0) {
+    std::fputs(repeat_message, stderr);
+  }
+  ++*count;
+  return result;
+}
+
 void report_once(bool* reported, const char* message) {
   if (!*reported) {
     *reported = true;
@@ -339,12 +350,9 @@ int cfg_set_tag_default(Config* config, Action action) {
     std::fputs("cfg_set_tag_default: invalid default action\n", stderr);
     result = 1;
   }
-  if (config->tag_default_count != 0) {
-    std::fputs("cfg_set_tag_default: multiple default actions specified\n", stderr);
-    result = 1;
-  }
-  ++config->tag_default_count;
-  return result;
+  return count_setting(&config->tag_default_count, "cfg_set_tag_default: multiple default actions specified\n") != 0
+             ? 1
+             : result;
 }
 
 int cfg_set_comment_action(Config* config, Action action) {
@@ -352,14 +360,8 @@ int cfg_set_comment_action(Config* config, Action action) {
     std::fputs("cfg_set_comment_action: no valid configuration supplied\n", stderr);
     return 1;
   }
-  int result = 0;
-  if (config->comment_action_count != 0) {
-    std::fputs("cfg_set_comment_action: multiple comment actions specified\n", stderr);
-    result = 1;
-  }
-  ++config->comment_action_count;
   config->comment_action = action;
-  return result;
+  return count_setting(&config->comment_action_count, "cfg_set_comment_action: multiple comment actions specified\n");
 }
 
 int cfg_set_mode(Config* config, Mode mode) {
@@ -371,14 +373,8 @@ int cfg_set_mode(Config* config, Mode mode) {
     std::fputs("cfg_set_mode: invalid mode\n", stderr);
     return 1;
   }
-  int result = 0;
-  if (config->mode_count != 0) {
-    std::fputs("cfg_set_mode: multiple modes specified\n", stderr);
-    result = 1;
-  }
-  ++config->mode_count;
   config->mode = mode;
-  return result;
+  return count_setting(&config->mode_count, "cfg_set_mode: multiple modes specified\n");
 }
 
 Mode cfg_mode(const Config* config) {
