@@ -1009,23 +1009,34 @@ constexpr std::array<bool, 256> kEndsTagName = [] {
 
 void note_tag(const char* piece) {
   end_tag = *piece == '/';
+  if (end_tag && frames.size() == 1) {
+    direct_frames = 0;  // plain HTML: an end tag opens and closes nothing
+    return;
+  }
   const char* name_begin = end_tag ? piece + 1 : piece;
   const char* p = name_begin;
   while (!kEndsTagName[static_cast<unsigned char>(*p)]) {
     ++p;
   }
   const auto length = static_cast<std::size_t>(p - name_begin);
-  // Only names of the model matter, and none is longer than kNameMax: a
+  constexpr std::size_t kShortestRaw = 3;   // xmp, and svg
+  constexpr std::size_t kLongestRaw = 9;    // plaintext
+  if (frames.size() == 1 && (length < kShortestRaw || length > kLongestRaw)) {
+    direct_frames = 0;  // plain HTML, and no name that raw text or SVG has
+    content_after = kData;
+    return;
+  }
+  // Only names the model knows matter, and none is longer than kNameMax: a
   // longer name stands as "-", which no tag of the model is called.
   tag_name_len = length <= kNameMax ? length : 0;
   for (std::size_t i = 0; i < tag_name_len; ++i) {
     tag_name[i] = lower(name_begin[i]);
   }
   const std::string_view name = length <= kNameMax ? std::string_view(tag_name, length) : "-";
-  if (frames.size() == 1 && (end_tag || (name != "svg" && name != "math"))) {
+  if (frames.size() == 1 && name != "svg" && name != "math") {
     // Plain HTML, the common case: no frame to open or close.
     direct_frames = 0;
-    content_after = end_tag ? kData : raw_state_for(name);
+    content_after = raw_state_for(name);
     return;
   }
   if (end_tag) {
