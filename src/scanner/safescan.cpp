@@ -53,7 +53,8 @@
 //  self_closing       | '>'                      | emit tag, mark             | data or raw
 //                     | WS / '/' / other         |                            | before_attr / self / attr_name
 //  (any tag state)    | EOF                      | drop the tag               | end
-//  markup_decl        | '-'                      |                            | md_dash
+//  markup_decl        | '[' in foreign content   |                            | cdata_open
+//                     | '-'                      |                            | md_dash
 //                     | '>'                      | emit comment, mark         | data
 //                     | other                    |                            | bogus_comment
 //  md_dash            | '-'                      |                            | comment_start
@@ -87,7 +88,15 @@
 //  script states      | as the HTML5 script data states: "<!--" escapes,
 //                     | "<script" inside an escape double-escapes (where
 //                     | "</script" does not end the element)
+//  cdata_open         | the rest of "[CDATA["    | (after it: the piece is    | cdata
+//                     |                          |  text "<![CDATA[")         |
+//                     | other                    | again in bogus_comment     | bogus_comment
+//  cdata, _bracket(s) | "]]>"                    |                            | data
 //  (text states)      | EOF                      | release, text              | end
+//
+// Which text state follows a start tag depends on the tree builder: raw
+// text exists only in HTML content, not inside SVG or MathML; note_tag
+// keeps that model (see "foreign content" below).
 #include "scanner/safescan.h"
 
 #include <cstdio>
