@@ -53,6 +53,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 
 #include "estr/estr.h"
@@ -71,6 +72,24 @@ unsigned len = 0;
 Estr* estr = nullptr;
 bool spilled = false;  // estr holds the beginning of the pending piece
 std::FILE* pOut = nullptr;
+
+// ---- input window ----
+//
+// The scanner reads the input as getc does, from the bytes the stream has
+// buffered, but keeps its place in a local pointer: a run of characters
+// that only join the pending piece is then found with one table lookup per
+// byte and copied at once. The stream's own read position is brought up to
+// date whenever the stream is used again, so the stream never sees more
+// read than the scanner has handled. Where the stream's buffer cannot be
+// seen, every window is the one byte getc returned.
+#if defined(__GLIBC__) && !defined(TESSEL_PORTABLE_INPUT)
+#define TESSEL_STREAM_WINDOW 1
+#endif
+
+const char* next_byte = nullptr;  // the first byte of the window not yet handled
+const char* window_end = nullptr;
+bool window_in_stream = false;    // the window is the stream's own buffer
+char lone_byte = '\0';            // the window when it is not
 
 Scrubber text_scrubber = default_text_scrubber;
 Scrubber tag_scrubber = default_tag_scrubber;
@@ -101,6 +120,7 @@ std::uint32_t start_line = 1;
 
 bool is_ws(int c) { return c == '\t' || c == '\n' || c == ' '; }
 
+// The line of the character being handled starts the next piece.
 void mark() { start_line = curr_line; }
 
 // Skips white space as isspace defines it.
@@ -137,6 +157,27 @@ void clear_spill() {
     estr_clear(estr);
     spilled = false;
   }
+}
+
+// Appends a run of count characters to the pending piece.
+int append_run(const char* run, unsigned count) {
+  if (len + count > kBuffSpill) {
+    if (finish_buffer() != 0) {
+      std::fputs("Unable to allocate HTML buffer\n", stderr);
+      return 1;
+    }
+    if (count > kBuffSpill) {
+      if (estr_append_mem(estr, run, count) != 0) {
+        std::fputs("Unable to expand HTML buffer\nUnable to allocate HTML buffer\n", stderr);
+        return 1;
+      }
+      spilled = true;
+      return 0;
+    }
+  }
+  std::memcpy(buff.data() + len, run, count);
+  len += count;
+  return 0;
 }
 
 // The pending piece as a NUL-terminated string, or null after a message when
@@ -445,6 +486,94 @@ int process_comment() { return process(comment_scrubber, false); }
 
 // ---- main loop ----
 
+namespace {
+
+bool input_done = false;  // the stream has no more to give
+int read_errno = 0;       // errno as the read that failed left it
+
+// The stream's read position catches up with the scanner.
+void sync_stream(std::FILE* in) {
+#ifdef TESSEL_STREAM_WINDOW
+  if (window_in_stream) {
+    in->_IO_read_ptr = const_cast<char*>(next_byte);
+  }
+#else
+  (void)in;
+#endif
+}
+
+// Opens the next window on the input; false at its end.
+bool next_window(std::FILE* in) {
+  sync_stream(in);
+  const int c = getc_unlocked(in);
+  if (c == EOF) {
+    read_errno = errno;
+    input_done = true;
+    window_in_stream = false;
+    next_byte = window_end = nullptr;
+    return false;
+  }
+#ifdef TESSEL_STREAM_WINDOW
+  // getc left the byte it read in the buffer, just before the read position:
+  // step back onto it and take all the stream has buffered from there.
+  char* const got = in->_IO_read_ptr - 1;
+  if (*got == static_cast<char>(c)) {
+    in->_IO_read_ptr = got;
+    next_byte = got;
+    window_end = in->_IO_read_end;
+    window_in_stream = true;
+    return true;
+  }
+#endif
+  lone_byte = static_cast<char>(c);
+  next_byte = &lone_byte;
+  window_end = &lone_byte + 1;
+  window_in_stream = false;
+  return true;
+}
+
+int handle(int c) { return safe_scan ? safescan::step(c) : func_array[state](c); }
+
+// Runs the markup machine over the input, the end of input included.
+int scan_input(std::FILE* in) {
+  while (next_byte != window_end || next_window(in)) {
+    // The common case: characters that only join the pending piece, up to
+    // the first one the state's handler must see (never NUL, which no set
+    // holds).
+    const CharSet& joins = safe_scan ? safescan::joins() : kJoinsPiece[state];
+    const char* const run = next_byte;
+    const char* p = run;
+    const char* const end = window_end;
+    std::uint32_t line = curr_line;
+    while (p != end && joins[static_cast<unsigned char>(*p)]) {
+      line += *p == '\n' ? 1 : 0;
+      ++p;
+    }
+    curr_line = line;
+    if (p != run) {
+      next_byte = p;
+      if (append_run(run, static_cast<unsigned>(p - run)) != 0) {
+        return 1;
+      }
+      if (p == end) {
+        continue;
+      }
+    }
+    const int c = static_cast<unsigned char>(*next_byte++);
+    if (c == '\0') {
+      continue;  // NUL bytes are dropped from the input
+    }
+    const int result = handle(c);
+    curr_line += c == '\n' ? 1 : 0;
+    if (result != 0) {
+      return result;
+    }
+  }
+  return handle(EOF);
+}
+
+}  // namespace
+
 int scrub_html(std::FILE* in, std::FILE* out) {
   pOut = out;
   estr = estr_construct();
@@ -455,44 +584,17 @@ int scrub_html(std::FILE* in, std::FILE* out) {
   safescan::reset();
   len = 0;
   spilled = false;
-  int result = 0;
-  int c = 0;
-  int read_errno = 0;
-  for (;;) {
-    // The common case, kept in locals: characters that only join the
-    // pending piece, up to the first one the state's handler must see.
-    const CharSet& joins = safe_scan ? safescan::joins() : kJoinsPiece[state];
-    unsigned n = len;
-    std::uint32_t line = curr_line;
-    while ((c = getc_unlocked(in)) != EOF && joins[static_cast<unsigned char>(c)] && n < kBuffSpill) {
-      buff[n++] = static_cast<char>(c);
-      line += c == '\n' ? 1 : 0;
-    }
-    len = n;
-    curr_line = line;
-    if (c != EOF && joins[static_cast<unsigned char>(c)]) {
-      result = append_c(c);  // buff is full: spill it
-      curr_line += c == '\n' ? 1 : 0;
-      if (result != 0) {
-        break;
-      }
-      continue;
-    }
-    if (c == '\0') {
-      continue;
-    }
-    if (c == EOF) {
-      read_errno = errno;
-    }
-    result = safe_scan ? safescan::step(c) : func_array[state](c);
-    curr_line += c == '\n' ? 1 : 0;
-    if (c == EOF || result != 0) {
-      break;
-    }
-  }
+  input_done = false;
+  read_errno = 0;
+  next_byte = window_end = nullptr;
+  window_in_stream = false;
+  const int result = scan_input(in);
+  sync_stream(in);
+  next_byte = window_end = nullptr;
+  window_in_stream = false;
   estr_destruct(&estr);
   pOut = nullptr;
-  if (c == EOF && std::ferror(in) != 0) {
+  if (input_done && std::ferror(in) != 0) {
     errno = read_errno;
   }
   return result;

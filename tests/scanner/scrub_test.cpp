@@ -315,6 +315,56 @@ TEST_F(ScrubTest, ScriptLessThanPairsStraddlingASpillArriveWhole) {
   }
 }
 
+// The input is read in windows of the stream's buffer: pieces, lines and
+// the stopping point come out the same wherever the windows end, also with
+// a stream buffer of one byte and with NUL bytes and long pieces across
+// window boundaries.
+TEST_F(ScrubTest, PiecesLinesAndStopDoNotDependOnTheStreamBuffer) {
+  install_recorders();
+  std::string input;
+  std::vector<Piece> expected;
+  for (unsigned long line = 1; line <= 3000; ++line) {
+    const std::string text = "line " + std::to_string(line) + std::string(line % 7, '\0') + "\n";
+    const std::string name = "t" + std::string(line % 300, 'x');
+    input += text + "<" + name + ">";
+    expected.push_back(txt(without_nul(text), line));
+    expected.push_back(tag(name, line + 1));
+  }
+  input += "<!-- the end";  // unterminated: written raw at the end
+  const Piece stop = expected[4001];
+  for (const std::size_t buffer : {std::size_t{1}, std::size_t{7}, std::size_t{BUFSIZ}, std::size_t{1} << 16}) {
+    SCOPED_TRACE(buffer);
+    for (const bool stopping : {false, true}) {
+      pieces.clear();
+      stop_at = stopping ? stop : Piece{};
+      stop_result = stopping ? 3 : 0;
+      std::FILE* in = fmemopen(input.data(), input.size(), "r");
+      ASSERT_NE(in, nullptr);
+      ASSERT_EQ(std::setvbuf(in, nullptr, buffer == 1 ? _IONBF : _IOFBF, buffer), 0);
+      char* buf = nullptr;
+      std::size_t size = 0;
+      scan_out = open_memstream(&buf, &size);
+      ASSERT_NE(scan_out, nullptr);
+      EXPECT_EQ(scrub_html(in, scan_out), stopping ? 3 : 0);
+      const int next = std::fgetc(in);
+      std::fclose(scan_out);
+      const std::string output(buf, size);
+      std::free(buf);
+      std::fclose(in);
+      if (stopping) {
+        EXPECT_EQ(next, 'l');  // the text after the tag that stopped it
+        EXPECT_TRUE(std::equal(pieces.begin(), pieces.end(), expected.begin(), expected.begin() + 4002));
+        EXPECT_EQ(pieces.size(), 4002u);
+        EXPECT_EQ(output, "");
+      } else {
+        EXPECT_EQ(next, EOF);
+        EXPECT_EQ(pieces, expected);
+        EXPECT_EQ(output, "<!-- the end");
+      }
+    }
+  }
+}
+
 // A nonzero hook result stops the scan at once: it becomes the result, and
 // nothing after the character that finished the piece is read.
 TEST_F(ScrubTest, NonzeroHookResultStopsTheScanAtOnce) {
