@@ -103,7 +103,7 @@ void write_tag(const char* piece, std::FILE* out) {
 }
 
 void write_segment(const char* begin, const char* end, std::FILE* out) {
-  fwrite_unlocked(begin, 1, static_cast<std::size_t>(end - begin), out);
+  (void)put_bytes(begin, static_cast<std::size_t>(end - begin), out);
 }
 
 void warn_tag(const char* slash, unsigned long line) {

@@ -29,18 +29,23 @@ inline constexpr std::array<char, 256> kUpper = make_upper_table();
 constexpr char to_upper(char c) { return kUpper[static_cast<unsigned char>(c)]; }
 constexpr bool is_space(char c) { return is_space(static_cast<unsigned char>(c)); }
 
-// A set of byte values, as a lookup table.
-using CharSet = std::array<bool, 256>;
+// The bytes that only join the pending piece in a state of a markup
+// machine, as a lookup table: kJoins for most, kJoinsLine for a line feed
+// that joins (so that the scanner can count lines apart from the rest),
+// 0 for the bytes the state's handler must see.
+using CharSet = std::array<unsigned char, 256>;
+inline constexpr unsigned char kJoins = 1;
+inline constexpr unsigned char kJoinsLine = 2;
 
 // Every byte but NUL (which never reaches the scanners' handlers) and the
 // excluded ones.
 constexpr CharSet all_but(std::initializer_list<char> excluded) {
   CharSet set{};
   for (std::size_t i = 1; i < set.size(); ++i) {
-    set[i] = true;
+    set[i] = i == '\n' ? kJoinsLine : kJoins;
   }
   for (const char c : excluded) {
-    set[static_cast<unsigned char>(c)] = false;
+    set[static_cast<unsigned char>(c)] = 0;
   }
   return set;
 }

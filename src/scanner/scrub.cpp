@@ -82,9 +82,6 @@ std::FILE* pOut = nullptr;
 // date whenever the stream is used again, so the stream never sees more
 // read than the scanner has handled. Where the stream's buffer cannot be
 // seen, every window is the one byte getc returned.
-#if defined(__GLIBC__) && !defined(TESSEL_PORTABLE_INPUT)
-#define TESSEL_STREAM_WINDOW 1
-#endif
 
 const char* next_byte = nullptr;  // the first byte of the window not yet handled
 const char* window_end = nullptr;
@@ -493,7 +490,7 @@ int read_errno = 0;       // errno as the read that failed left it
 
 // The stream's read position catches up with the scanner.
 void sync_stream(std::FILE* in) {
-#ifdef TESSEL_STREAM_WINDOW
+#ifdef TESSEL_STREAM_BUFFERS
   if (window_in_stream) {
     in->_IO_read_ptr = const_cast<char*>(next_byte);
   }
@@ -513,7 +510,7 @@ bool next_window(std::FILE* in) {
     next_byte = window_end = nullptr;
     return false;
   }
-#ifdef TESSEL_STREAM_WINDOW
+#ifdef TESSEL_STREAM_BUFFERS
   // getc left the byte it read in the buffer, just before the read position:
   // step back onto it and take all the stream has buffered from there.
   char* const got = in->_IO_read_ptr - 1;
@@ -532,6 +529,31 @@ bool next_window(std::FILE* in) {
   return true;
 }
 
+// The first byte in [p, end) that does more than join the pending piece (a
+// line feed among them), or end. Four bytes to a step: this loop is where
+// the scanner spends most of its time on long text runs and values.
+const char* skip_joining(const char* p, const char* end, const CharSet& joins) {
+  const auto joins_at = [&joins](const char* q) { return joins[static_cast<unsigned char>(*q)] == cclass::kJoins; };
+  for (; end - p >= 4; p += 4) {
+    if (!joins_at(p)) {
+      return p;
+    }
+    if (!joins_at(p + 1)) {
+      return p + 1;
+    }
+    if (!joins_at(p + 2)) {
+      return p + 2;
+    }
+    if (!joins_at(p + 3)) {
+      return p + 3;
+    }
+  }
+  while (p != end && joins_at(p)) {
+    ++p;
+  }
+  return p;
+}
+
 int handle(int c) { return safe_scan ? safescan::step(c) : func_array[state](c); }
 
 // Runs the markup machine over the input, the end of input included.
@@ -539,17 +561,19 @@ int scan_input(std::FILE* in) {
   while (next_byte != window_end || next_window(in)) {
     // The common case: characters that only join the pending piece, up to
     // the first one the state's handler must see (never NUL, which no set
-    // holds).
+    // holds). Line feeds among them are counted on the way.
     const CharSet& joins = safe_scan ? safescan::joins() : kJoinsPiece[state];
     const char* const run = next_byte;
     const char* p = run;
     const char* const end = window_end;
-    std::uint32_t line = curr_line;
-    while (p != end && joins[static_cast<unsigned char>(*p)]) {
-      line += *p == '\n' ? 1 : 0;
+    for (;;) {
+      p = skip_joining(p, end, joins);
+      if (p == end || joins[static_cast<unsigned char>(*p)] != cclass::kJoinsLine) {
+        break;
+      }
+      ++curr_line;
       ++p;
     }
-    curr_line = line;
     if (p != run) {
       next_byte = p;
       if (append_run(run, static_cast<unsigned>(p - run)) != 0) {

@@ -3,7 +3,9 @@
 #ifndef TESSEL_SCRUB_H
 #define TESSEL_SCRUB_H
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 // A scrubber hook gets a finished piece (NUL-terminated, never null or empty,
 // valid only during the call), the output stream and the input line on which
@@ -11,21 +13,30 @@
 // nonzero to stop the scan; that value becomes the result of scrub_html.
 using Scrubber = int (*)(const char* piece, std::FILE* out, unsigned long line);
 
-// Writes the NUL-terminated piece to out as fputs does (EOF on failure, else
-// a non-negative value), for hooks on the hot path: most pieces are a few
-// bytes long, and copying those byte by byte into the stream's buffer costs
-// less than a call into the library; longer ones go to fputs.
-inline int put_piece(const char* piece, std::FILE* out) {
-  constexpr int kShortPiece = 32;
-  int failed = 0;
-  for (int i = 0; i < kShortPiece; ++i, ++piece) {
-    if (*piece == '\0') {
-      return failed != 0 ? EOF : 0;
-    }
-    failed |= putc_unlocked(*piece, out) == EOF ? 1 : 0;
+// Where the C library lets its stream buffers be seen (as its getc and putc
+// macros do), the scanner reads and the hooks write straight in them.
+#if defined(__GLIBC__) && !defined(TESSEL_PORTABLE_STDIO)
+#define TESSEL_STREAM_BUFFERS 1
+#endif
+
+// Writes count bytes to out as fwrite does, 0 or EOF on failure, for hooks
+// on the hot path: most pieces are a few bytes long, and bytes that fit in
+// the stream's buffer are copied straight into it rather than through a
+// library call.
+inline int put_bytes(const char* bytes, std::size_t count, std::FILE* out) {
+#ifdef TESSEL_STREAM_BUFFERS
+  if (static_cast<std::size_t>(out->_IO_write_end - out->_IO_write_ptr) >= count) {
+    std::memcpy(out->_IO_write_ptr, bytes, count);
+    out->_IO_write_ptr += count;
+    return 0;
   }
-  return fputs_unlocked(piece, out) == EOF || failed != 0 ? EOF : 0;
+#endif
+  return fwrite_unlocked(bytes, 1, count, out) == count ? 0 : EOF;
 }
+
+// Writes the NUL-terminated piece to out as fputs does (EOF on failure, else
+// a non-negative value).
+inline int put_piece(const char* piece, std::FILE* out) { return put_bytes(piece, std::strlen(piece), out); }
 
 // Each installer stores the hook and returns the one installed before; null
 // restores the default (default_text_scrubber for text, default_tag_scrubber
