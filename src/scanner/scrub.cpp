@@ -112,6 +112,8 @@ int state = kText;
 int in_script = 0;
 bool safe_scan = false;
 bool handing_over_tag = false;  // the tag hook is running on a scanned tag
+const char* handed_piece = nullptr;  // the piece a hook is running on, if any
+std::size_t handed_length = 0;       // and its length
 std::uint32_t curr_line = 1;
 std::uint32_t start_line = 1;
 
@@ -156,8 +158,17 @@ void clear_spill() {
   }
 }
 
-// Appends a run of count characters to the pending piece.
-int append_run(const char* run, unsigned count) {
+// Appends a run of count characters to the pending piece. Most runs are a
+// few bytes long: when 16 bytes can be read from the run's start and fit in
+// buff, those 16 are copied whatever count is (a copy of fixed size needs
+// no call and no branch on the size), and only count of them are kept.
+int append_run(const char* run, unsigned count, const char* readable_end) {
+  constexpr unsigned kChunk = 16;
+  if (count <= kChunk && len + kChunk <= kBuffSpill && readable_end - run >= kChunk) {
+    std::memcpy(buff.data() + len, run, kChunk);
+    len += count;
+    return 0;
+  }
   if (len + count > kBuffSpill) {
     if (finish_buffer() != 0) {
       std::fputs("Unable to allocate HTML buffer\n", stderr);
@@ -184,6 +195,7 @@ int append_run(const char* run, unsigned count) {
 const char* gather_piece() {
   if (!spilled && estr != nullptr) {
     buff[len] = '\0';
+    handed_length = len;
     len = 0;
     return buff.data();
   }
@@ -191,6 +203,7 @@ const char* gather_piece() {
     return nullptr;
   }
   const char* piece = estr_c_str(estr);
+  handed_length = estr_size(estr);
   return piece != nullptr ? piece : "";
 }
 
@@ -210,7 +223,9 @@ int process(Scrubber hook, bool is_tag) {
       }
     }
     handing_over_tag = is_tag;
+    handed_piece = piece;
     result = hook(piece, pOut, start_line);
+    handed_piece = nullptr;
     handing_over_tag = false;
   }
   clear_spill();
@@ -468,6 +483,10 @@ bool install_safe_scan(bool on) {
 
 void mark_piece_start() { mark(); }
 
+std::size_t piece_length(const char* piece) {
+  return piece == handed_piece && piece != nullptr ? handed_length : std::strlen(piece);
+}
+
 bool raw_text_follows() { return safe_scan && safescan::raw_text_follows(); }
 
 bool tag_known_without_values() { return handing_over_tag && safe_scan && !safescan::tag_has_values(); }
@@ -576,7 +595,7 @@ int scan_input(std::FILE* in) {
     }
     if (p != run) {
       next_byte = p;
-      if (append_run(run, static_cast<unsigned>(p - run)) != 0) {
+      if (append_run(run, static_cast<unsigned>(p - run), end) != 0) {
         return 1;
       }
       if (p == end) {

@@ -34,9 +34,13 @@ inline int put_bytes(const char* bytes, std::size_t count, std::FILE* out) {
   return fwrite_unlocked(bytes, 1, count, out) == count ? 0 : EOF;
 }
 
+// The length of the NUL-terminated piece: counted by the scanner already
+// for the piece it is handing to a hook, else measured.
+[[nodiscard]] std::size_t piece_length(const char* piece);
+
 // Writes the NUL-terminated piece to out as fputs does (EOF on failure, else
 // a non-negative value).
-inline int put_piece(const char* piece, std::FILE* out) { return put_bytes(piece, std::strlen(piece), out); }
+inline int put_piece(const char* piece, std::FILE* out) { return put_bytes(piece, piece_length(piece), out); }
 
 // Each installer stores the hook and returns the one installed before; null
 // restores the default (default_text_scrubber for text, default_tag_scrubber
