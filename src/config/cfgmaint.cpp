@@ -19,16 +19,20 @@ struct AttrEntry {
   Action action;
 };
 
-struct TagEntry {
-  TagEntry* next;
+}  // namespace
+
+// A named tag: the entries callers get from cfg_action_entry.
+struct CfgTag {
+  CfgTag* next;
   char name[kNameSize];
   Action action;
   AttrEntry* attributes;
   Action attr_default;
 };
 
+namespace {
+using TagEntry = CfgTag;
 static_assert(sizeof(TagEntry::name) == 36, "names hold 35 characters and a NUL");
-
 }  // namespace
 
 struct Config {
@@ -385,13 +389,27 @@ Mode cfg_mode(const Config* config) {
   return config->mode;
 }
 
-Action cfg_action(const Config* config, const char* tag) {
+Action cfg_action_entry(const Config* config, const char* tag, const CfgTag** entry) {
+  *entry = nullptr;
   if (cfg_valid(config) == 0) {
     report_once(&reported_action, "cfg_action: invalid Config\n");
     return ACTION_KEEP;
   }
-  const TagEntry* entry = seek_action(config, tag);
-  return entry != nullptr ? entry->action : config->tag_default;
+  *entry = seek_action(config, tag);
+  return *entry != nullptr ? (*entry)->action : config->tag_default;
+}
+
+Action cfg_action(const Config* config, const char* tag) {
+  const CfgTag* entry = nullptr;
+  return cfg_action_entry(config, tag, &entry);
+}
+
+Action cfg_entry_attr_action(const CfgTag* entry, const char* attribute) {
+  if (entry == nullptr || entry->attributes == nullptr) {
+    return ACTION_KEEP;
+  }
+  const AttrEntry* attr = seek_attr_action(entry->attributes, attribute);
+  return attr != nullptr ? attr->action : entry->attr_default;
 }
 
 Action cfg_attr_action(const Config* config, const char* tag, const char* attribute) {
@@ -399,12 +417,7 @@ Action cfg_attr_action(const Config* config, const char* tag, const char* attrib
     report_once(&reported_attr_action, "cfg_action: invalid Config\n");
     return ACTION_KEEP;
   }
-  const TagEntry* entry = seek_action(config, tag);
-  if (entry == nullptr || entry->attributes == nullptr) {
-    return ACTION_KEEP;
-  }
-  const AttrEntry* attr = seek_attr_action(entry->attributes, attribute);
-  return attr != nullptr ? attr->action : entry->attr_default;
+  return cfg_entry_attr_action(seek_action(config, tag), attribute);
 }
 
 Action cfg_comment_action(const Config* config) {

@@ -54,6 +54,15 @@ void cfg_release(Config** config);
 // is not named or has no attribute entries at all.
 [[nodiscard]] Action cfg_attr_action(const Config* config, const char* tag, const char* attribute);
 [[nodiscard]] Action cfg_comment_action(const Config* config);
+
+// For many questions about one tag with one lookup of its name: the tag's
+// action as cfg_action gives it, with *entry set to the tag's entry (null
+// when the tag is not named or the Config is invalid). The entry stays
+// valid while the Config is neither changed nor destroyed.
+struct CfgTag;
+[[nodiscard]] Action cfg_action_entry(const Config* config, const char* tag, const CfgTag** entry);
+// What cfg_attr_action answers for the tag whose non-null entry this is.
+[[nodiscard]] Action cfg_entry_attr_action(const CfgTag* entry, const char* attribute);
 [[nodiscard]] Mode cfg_mode(const Config* config);
 
 // ---- configuration language ----

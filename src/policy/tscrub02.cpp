@@ -39,6 +39,7 @@ std::array<char, kNameBuffSize> name_buff{};
 std::array<char, kNameBuffSize> attr_name{};
 bool safe = false;          // the installed Config asks for safe mode
 Action tag_action = ACTION_KEEP;  // the action scrub_tag found for name_buff
+const CfgTag* tag_entry = nullptr;  // and the tag's entry, when it is named
 
 bool is_space(char c) { return cclass::is_space(c); }
 
@@ -294,7 +295,11 @@ bool keep_segment(const Segment& s, bool edited, unsigned long line) {
   if (safe && edited) {
     record_name(s);
   }
-  const Action action = edited ? cfg_attr_action(config, name_buff.data(), attr_name.data()) : ACTION_KEEP;
+  Action action = ACTION_KEEP;
+  if (edited) {
+    action = tag_entry != nullptr ? cfg_entry_attr_action(tag_entry, attr_name.data())
+                                  : cfg_attr_action(config, name_buff.data(), attr_name.data());
+  }
   if (action == ACTION_DROP ||
       (safe && (action == ACTION_KEEP || action == ACTION_WARN) && !url_allows(s, edited, line))) {
     return false;
@@ -311,6 +316,7 @@ bool keep_segment(const Segment& s, bool edited, unsigned long line) {
 
 Config* install_config(Config* cfg) {
   config = cfg;
+  tag_entry = nullptr;
   return cfg;
 }
 
@@ -327,7 +333,7 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
   } else {
     copy_upper(name, name_buff, is_space);
   }
-  const Action action = cfg_action(config, name_buff.data());
+  const Action action = cfg_action_entry(config, name_buff.data(), &tag_entry);
   tag_action = action;
   if (!is_valid_action(action)) {
     std::fputs("scrub_tag: invalid action\n", stderr);

@@ -253,9 +253,27 @@ TEST_F(CfgStore, Queries) {
     testing::internal::CaptureStderr();
     const Action got = c.attribute != nullptr ? cfg_attr_action(config_, c.tag, c.attribute)
                                               : cfg_action(config_, c.tag);
+    // One lookup of the tag answers the same, with an entry only for a named tag.
+    const CfgTag* entry = nullptr;
+    const Action by_entry = cfg_action_entry(config_, c.tag, &entry);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(got, c.want);
+    EXPECT_EQ(entry != nullptr, std::string("ABK").find(c.tag) != std::string::npos && c.tag[0] != '\0');
+    if (c.attribute != nullptr) {
+      EXPECT_EQ(cfg_entry_attr_action(entry, c.attribute), c.want);
+    } else {
+      EXPECT_EQ(by_entry, c.want);
+    }
   }
+  // An invalid Config gives no entry (its message is printed once per
+  // process, so it is checked where that is known).
+  const CfgTag* entry = nullptr;
+  ASSERT_EQ(cfg_action_entry(config_, "A", &entry), ACTION_EDIT);
+  ASSERT_NE(entry, nullptr);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(cfg_action_entry(nullptr, "A", &entry), ACTION_KEEP);
+  (void)testing::internal::GetCapturedStderr();
+  EXPECT_EQ(entry, nullptr);
 }
 
 // Enough tags to make any lookup structure of the store grow several times.
