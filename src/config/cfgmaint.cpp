@@ -108,6 +108,12 @@ bool index_add(Config* config, TagEntry* entry) {
   return true;
 }
 
+// Whether two names are equal; most names that differ already differ in
+// their first byte, and a compare of one byte spares a library call.
+bool same_name(const char* stored, const char* name) {
+  return stored[0] == name[0] && std::strcmp(stored, name) == 0;
+}
+
 // The tag entry named name, found through the index (names in the list are
 // unique, so this is the entry a search of the list would find).
 TagEntry* seek_action(const Config* config, const char* name) {
@@ -116,7 +122,7 @@ TagEntry* seek_action(const Config* config, const char* name) {
   }
   const std::size_t mask = config->index_size - 1;
   for (std::size_t slot = hash_name(name) & mask; config->index[slot] != nullptr; slot = (slot + 1) & mask) {
-    if (std::strcmp(config->index[slot]->name, name) == 0) {
+    if (same_name(config->index[slot]->name, name)) {
       return config->index[slot];
     }
   }
@@ -125,7 +131,7 @@ TagEntry* seek_action(const Config* config, const char* name) {
 
 AttrEntry* seek_attr_action(AttrEntry* list, const char* name) {
   for (; list != nullptr && name != nullptr; list = list->next) {
-    if (std::strcmp(list->name, name) == 0) {
+    if (same_name(list->name, name)) {
       return list;
     }
   }
