@@ -147,18 +147,10 @@ bool is_scheme_char(char32_t c) {
   return is_alpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
 }
 
-bool scheme_allowed(const std::string& scheme) {
-  for (const char* allowed : {"", "http", "https", "mailto", "ftp", "tel"}) {
-    if (scheme == allowed) {
-      return true;
-    }
-  }
-  return false;
-}
-
 // Reads a URL's scheme one code point at a time and decides as soon as it
 // can: at the ':' that ends a scheme, or at the first code point that
-// cannot be part of one (then the URL is relative).
+// cannot be part of one (then the URL is relative). Only the first bytes of
+// a scheme are kept: one longer than every allowed scheme is refused.
 class SchemeReader {
  public:
   // True once the verdict is known.
@@ -167,20 +159,35 @@ class SchemeReader {
       return false;
     }
     if (c == ':') {
-      safe_ = scheme_allowed(scheme_);
+      safe_ = allowed();
       return true;
     }
-    if (scheme_.empty() ? !is_alpha(c) : !is_scheme_char(c)) {
+    if (length_ == 0 ? !is_alpha(c) : !is_scheme_char(c)) {
       return true;  // relative: safe_ stays true
     }
-    scheme_.push_back(static_cast<char>(c | 0x20));
+    if (length_ < scheme_.size()) {
+      scheme_[length_] = static_cast<char>(c | 0x20);
+    }
+    ++length_;
     return false;
   }
   // A URL that ends before its scheme is decided is relative.
   [[nodiscard]] bool safe() const { return safe_; }
 
  private:
-  std::string scheme_;
+  static constexpr std::array<std::string_view, 6> kAllowed = {"", "http", "https", "mailto", "ftp", "tel"};
+  static constexpr std::size_t kLongestAllowed = 6;
+
+  [[nodiscard]] bool allowed() const {
+    if (length_ > kLongestAllowed) {
+      return false;
+    }
+    const std::string_view scheme(scheme_.data(), length_);
+    return std::find(kAllowed.begin(), kAllowed.end(), scheme) != kAllowed.end();
+  }
+
+  std::array<char, kLongestAllowed> scheme_{};
+  std::size_t length_ = 0;
   bool safe_ = true;
 };
 
@@ -237,7 +244,8 @@ bool srcset_is_safe(std::u32string_view value) {
 
 UrlAttribute url_attribute_kind(const char* name, std::size_t length) {
   // Asked for every attribute of every kept tag, and most attributes are no
-  // URL: the length alone rules out nearly all of them before any compare.
+  // URL: the length alone rules out nearly all of them, and the first byte
+  // nearly all of the rest, before any whole name is compared.
   static constexpr std::array<std::string_view, 22> kUrlAttributes = {
       "action", "archive", "background", "cite", "classid", "codebase", "data", "dynsrc",
       "formaction", "href", "icon", "imagesrcset", "longdesc", "lowsrc", "manifest", "ping",
@@ -254,16 +262,23 @@ UrlAttribute url_attribute_kind(const char* name, std::size_t length) {
   if (length > kLongest || !kLengths[length]) {
     return UrlAttribute::kNone;
   }
-  char lower[kLongest];
-  for (std::size_t i = 0; i < length; ++i) {
-    const char c = name[i];
-    lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-  }
-  const std::string_view key(lower, length);
-  if (std::none_of(kUrlAttributes.begin(), kUrlAttributes.end(), [key](std::string_view n) { return n == key; })) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
+  const auto same = [&](std::string_view url_name) {
+    if (url_name.size() != length) {
+      return false;
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+      if (lower(name[i]) != url_name[i]) {
+        return false;
+      }
+    }
+    return true;
+  };
+  const auto found = std::find_if(kUrlAttributes.begin(), kUrlAttributes.end(), same);
+  if (found == kUrlAttributes.end()) {
     return UrlAttribute::kNone;
   }
-  return key == "srcset" || key == "imagesrcset" ? UrlAttribute::kSrcset : UrlAttribute::kUrl;
+  return *found == "srcset" || *found == "imagesrcset" ? UrlAttribute::kSrcset : UrlAttribute::kUrl;
 }
 
 // Decodes the value one character or reference at a time, handing each
@@ -273,6 +288,15 @@ void decode_each(std::string_view text, Sink sink) {
   std::u32string unit;
   std::size_t i = 0;
   while (i < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80 && byte != '&') {
+      // ASCII other than a reference decodes to itself.
+      if (sink(static_cast<char32_t>(byte))) {
+        return;
+      }
+      ++i;
+      continue;
+    }
     unit.clear();
     std::size_t used = 0;
     if (text[i] == '&' && i + 1 < text.size()) {
