@@ -244,29 +244,34 @@ bool srcset_is_safe(std::u32string_view value) {
 
 UrlAttribute url_attribute_kind(const char* name, std::size_t length) {
   // Asked for every attribute of every kept tag, and most attributes are no
-  // URL: the length alone rules out nearly all of them, and the first byte
-  // nearly all of the rest, before any whole name is compared.
+  // URL: the names are kept in order of length, so that only those of the
+  // attribute's length are compared, and those mostly differ in the first
+  // byte.
   static constexpr std::array<std::string_view, 22> kUrlAttributes = {
-      "action", "archive", "background", "cite", "classid", "codebase", "data", "dynsrc",
-      "formaction", "href", "icon", "imagesrcset", "longdesc", "lowsrc", "manifest", "ping",
-      "poster", "profile", "src", "srcset", "usemap", "xlink:href",
+      "src",        "cite",     "data",       "href",     "icon",     "ping",    "action",     "dynsrc",
+      "lowsrc",     "poster",   "srcset",     "usemap",   "archive",  "classid", "profile",    "codebase",
+      "longdesc",   "manifest", "background", "formaction", "xlink:href", "imagesrcset",
   };
   static constexpr std::size_t kLongest = 11;
-  static constexpr auto kLengths = [] {
-    std::array<bool, kLongest + 1> lengths{};
-    for (const std::string_view url_name : kUrlAttributes) {
-      lengths[url_name.size()] = true;
+  // kFirst[n] is the place of the first name of length n or more.
+  static constexpr auto kFirst = [] {
+    std::array<std::size_t, kLongest + 2> first{};
+    std::size_t i = 0;
+    for (std::size_t n = 0; n < first.size(); ++n) {
+      while (i < kUrlAttributes.size() && kUrlAttributes[i].size() < n) {
+        ++i;
+      }
+      first[n] = i;
     }
-    return lengths;
+    return first;
   }();
-  if (length > kLongest || !kLengths[length]) {
+  static_assert(std::is_sorted(kUrlAttributes.begin(), kUrlAttributes.end(),
+                               [](std::string_view a, std::string_view b) { return a.size() < b.size(); }));
+  if (length > kLongest) {
     return UrlAttribute::kNone;
   }
   const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
   const auto same = [&](std::string_view url_name) {
-    if (url_name.size() != length) {
-      return false;
-    }
     for (std::size_t i = 0; i < length; ++i) {
       if (lower(name[i]) != url_name[i]) {
         return false;
@@ -274,8 +279,9 @@ UrlAttribute url_attribute_kind(const char* name, std::size_t length) {
     }
     return true;
   };
-  const auto found = std::find_if(kUrlAttributes.begin(), kUrlAttributes.end(), same);
-  if (found == kUrlAttributes.end()) {
+  const auto* const end = kUrlAttributes.begin() + kFirst[length + 1];
+  const auto* const found = std::find_if(kUrlAttributes.begin() + kFirst[length], end, same);
+  if (found == end) {
     return UrlAttribute::kNone;
   }
   return *found == "srcset" || *found == "imagesrcset" ? UrlAttribute::kSrcset : UrlAttribute::kUrl;

@@ -54,6 +54,11 @@ TEST(UrlCheck, SchemesAfterDecodingAndCleaning) {
       {"https://x/?a=1&amp;b=2", true},
       {"x&colon", true},                   // "colon" is a reference only with its ';'
       {"x&colon;", false},                 // "x:" has the scheme "x"
+      {"mailtox:x", false},                // an allowed scheme with more after it
+      {"httpsx:x", false},
+      {"mailt:x", false},
+      {"averylongschemename:x", false},
+      {"ht&#x74;ps://x", true},
   };
   for (const UrlCase& c : cases) {
     SCOPED_TRACE(c.value);
@@ -99,6 +104,18 @@ TEST(UrlCheck, UrlAttributesInAnyCase) {
   for (const auto& [name, kind] : cases) {
     SCOPED_TRACE(name);
     EXPECT_EQ(url_attribute_kind(name, std::string(name).size()), kind);
+  }
+  // Every URL attribute, and nothing one byte away from one.
+  for (const std::string name : {"action", "archive", "background", "cite", "classid", "codebase", "data", "dynsrc",
+                                 "formaction", "href", "icon", "imagesrcset", "longdesc", "lowsrc", "manifest",
+                                 "ping", "poster", "profile", "src", "srcset", "usemap", "xlink:href"}) {
+    SCOPED_TRACE(name);
+    EXPECT_NE(url_attribute_kind(name.data(), name.size()), UrlAttribute::kNone);
+    EXPECT_EQ(url_attribute_kind(name.data(), name.size() - 1), UrlAttribute::kNone);
+    EXPECT_EQ(url_attribute_kind((name + "s").data(), name.size() + 1), UrlAttribute::kNone);
+    std::string changed = name;
+    changed[name.size() / 2] = '_';
+    EXPECT_EQ(url_attribute_kind(changed.data(), changed.size()), UrlAttribute::kNone);
   }
 }
 
