@@ -10,9 +10,16 @@
 
 namespace cclass {
 
-constexpr bool is_space(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+inline constexpr std::array<bool, 256> kSpace = [] {
+  std::array<bool, 256> table{};
+  for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
+    table[static_cast<unsigned char>(c)] = true;
+  }
+  return table;
+}();
+
+// isspace of the byte c, in the "C" locale.
+constexpr bool is_space(unsigned char c) { return kSpace[c]; }
 
 constexpr std::array<char, 256> make_upper_table() {
   std::array<char, 256> table{};

@@ -136,6 +136,10 @@ const char* skip_space(const char* p) {
 
 // Sets or clears script mode when the tag is a script start or end tag.
 void check_script(const char* tag) {
+  const char first = cclass::to_upper(*tag);
+  if (first != 'S' && first != '/' && !cclass::is_space(first)) {
+    return;  // most tags: no script tag begins so
+  }
   const char* p = skip_space(tag);
   const bool end_tag = *p == '/';
   if (end_tag) {
