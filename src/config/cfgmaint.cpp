@@ -108,10 +108,15 @@ bool index_add(Config* config, TagEntry* entry) {
   return true;
 }
 
-// Whether two names are equal; most names that differ already differ in
-// their first byte, and a compare of one byte spares a library call.
+// Whether two names are equal. Names are short and most that differ do so
+// in their first byte: a loop here costs less than a library call.
 bool same_name(const char* stored, const char* name) {
-  return stored[0] == name[0] && std::strcmp(stored, name) == 0;
+  for (; *stored == *name; ++stored, ++name) {
+    if (*stored == '\0') {
+      return true;
+    }
+  }
+  return false;
 }
 
 // The tag entry named name, found through the index (names in the list are
