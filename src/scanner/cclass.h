@@ -84,6 +84,19 @@ constexpr CharSet all_but(std::initializer_list<char> excluded) {
   return set;
 }
 
+// Only the listed bytes.
+constexpr CharSet only(std::initializer_list<char> joining) {
+  CharSet set = all_but({});
+  for (std::size_t i = 1; i < set.table.size(); ++i) {
+    set.table[i] = 0;
+  }
+  for (const char c : joining) {
+    set.table[static_cast<unsigned char>(c)] = c == '\n' ? kJoinsLine : kJoins;
+  }
+  set.stop_count = CharSet::kMaxStops + 1;
+  return set;
+}
+
 static_assert(all_but({'<'}).has_stop_list() && all_but({'<'}).stop_count == 3);
 static_assert(!all_but({' ', '/', '>'}).has_stop_list());
 static_assert(!CharSet{}.has_stop_list());

@@ -959,6 +959,7 @@ static_assert(handlers.size() == kStateCount, "one handler per safe-mode state")
 // ---- characters that only join the piece, per state ----
 
 using cclass::all_but;
+using cclass::only;
 
 constexpr CharSet kNone{};
 
@@ -973,6 +974,9 @@ constexpr std::array<CharSet, kStateCount> make_joins() {
   joins[kValueDq] = all_but({'"'});
   joins[kValueSq] = all_but({'\''});
   joins[kValueUq] = all_but({'\t', '\n', '\f', '\r', ' ', '>'});
+  joins[kBeforeAttrName] = only({'\t', '\n', '\f', '\r', ' '});
+  joins[kAfterAttrName] = only({'\t', '\n', '\f', '\r', ' '});
+  joins[kBeforeAttrValue] = only({'\t', '\n', '\f', '\r', ' '});
   joins[kComment] = all_but({'-'});
   joins[kBogusComment] = all_but({'>'});
   joins[kRaw] = all_but({'<'});
