@@ -1,7 +1,9 @@
 // Configuration store: a list of named tags, each with its action, its own
 // list of attribute actions and an attribute default; a tag default and a
 // comment action with counters of how often each was set. Lists are pushed at
-// the front and searched linearly with an exact, case-sensitive comparison.
+// the front; names are compared exactly (case-sensitive). Both lists have a
+// hash index, so that looking a name up (once per tag and attribute of every
+// document) does not compare against every configured name.
 #include <cstdlib>
 #include <cstring>
 
@@ -19,6 +21,15 @@ struct AttrEntry {
   Action action;
 };
 
+// A hash index over a list of named entries: open addressing with linear
+// probing, at most half full; null slots are free. All zero is empty.
+template <typename Entry>
+struct NameIndex {
+  Entry** slots;
+  std::size_t size;  // a power of two, or 0 before the first entry
+  std::size_t count;
+};
+
 }  // namespace
 
 // A named tag: the entries callers get from cfg_action_entry.
@@ -27,6 +38,7 @@ struct CfgTag {
   char name[kNameSize];
   Action action;
   AttrEntry* attributes;
+  NameIndex<AttrEntry> attr_index;
   Action attr_default;
 };
 
@@ -42,12 +54,7 @@ struct Config {
   std::int32_t comment_action;
   std::int32_t comment_action_count;
   std::uint32_t marker;
-  // A hash index over the tag list, so that looking a tag up (once per tag
-  // of every document) does not compare against every configured name.
-  // Open addressing with linear probing, at most half full; null slots free.
-  TagEntry** index;
-  std::size_t index_size;  // a power of two, or 0 before the first tag
-  std::size_t tag_count;
+  NameIndex<TagEntry> tag_index;
   std::int32_t mode;
   std::int32_t mode_count;
 };
@@ -77,35 +84,44 @@ std::size_t hash_name(const char* name) {
   return static_cast<std::size_t>(h);
 }
 
-void index_insert(TagEntry** index, std::size_t size, TagEntry* entry) {
+template <typename Entry>
+void index_insert(Entry** slots, std::size_t size, Entry* entry) {
   std::size_t slot = hash_name(entry->name) & (size - 1);
-  while (index[slot] != nullptr) {
+  while (slots[slot] != nullptr) {
     slot = (slot + 1) & (size - 1);
   }
-  index[slot] = entry;
+  slots[slot] = entry;
 }
 
-// Adds a new list entry to the index, doubling it first when it would be
-// more than half full. False when memory runs out (the index is unchanged).
-bool index_add(Config* config, TagEntry* entry) {
-  if ((config->tag_count + 1) * 2 > config->index_size) {
-    const std::size_t size = config->index_size == 0 ? kFirstIndexSize : config->index_size * 2;
-    auto** grown = static_cast<TagEntry**>(std::calloc(size, sizeof(TagEntry*)));
+// Adds entry, just pushed on list, to the index, doubling the index first
+// when it would be more than half full. False when memory runs out (the
+// index is unchanged).
+template <typename Entry>
+bool index_add(NameIndex<Entry>& index, Entry* list, Entry* entry) {
+  if ((index.count + 1) * 2 > index.size) {
+    const std::size_t size = index.size == 0 ? kFirstIndexSize : index.size * 2;
+    auto** grown = static_cast<Entry**>(std::calloc(size, sizeof(Entry*)));
     if (grown == nullptr) {
       return false;
     }
-    for (TagEntry* e = config->tags; e != nullptr; e = e->next) {
+    for (Entry* e = list; e != nullptr; e = e->next) {
       if (e != entry) {
         index_insert(grown, size, e);
       }
     }
-    std::free(config->index);
-    config->index = grown;
-    config->index_size = size;
+    std::free(index.slots);
+    index.slots = grown;
+    index.size = size;
   }
-  index_insert(config->index, config->index_size, entry);
-  ++config->tag_count;
+  index_insert(index.slots, index.size, entry);
+  ++index.count;
   return true;
+}
+
+template <typename Entry>
+void index_free(NameIndex<Entry>& index) {
+  std::free(index.slots);
+  index = NameIndex<Entry>{};
 }
 
 // Whether two names are equal. Names are short and most that differ do so
@@ -119,25 +135,34 @@ bool same_name(const char* stored, const char* name) {
   return false;
 }
 
-// The tag entry named name, found through the index (names in the list are
+// The entry named name, found through the index (names in a list are
 // unique, so this is the entry a search of the list would find).
-TagEntry* seek_action(const Config* config, const char* name) {
-  if (config->index_size == 0 || name == nullptr) {
+template <typename Entry>
+Entry* index_find(const NameIndex<Entry>& index, const char* name) {
+  if (index.size == 0 || name == nullptr) {
     return nullptr;
   }
-  const std::size_t mask = config->index_size - 1;
-  for (std::size_t slot = hash_name(name) & mask; config->index[slot] != nullptr; slot = (slot + 1) & mask) {
-    if (same_name(config->index[slot]->name, name)) {
-      return config->index[slot];
+  const std::size_t mask = index.size - 1;
+  for (std::size_t slot = hash_name(name) & mask; index.slots[slot] != nullptr; slot = (slot + 1) & mask) {
+    if (same_name(index.slots[slot]->name, name)) {
+      return index.slots[slot];
     }
   }
   return nullptr;
 }
 
-AttrEntry* seek_attr_action(AttrEntry* list, const char* name) {
-  for (; list != nullptr && name != nullptr; list = list->next) {
-    if (same_name(list->name, name)) {
-      return list;
+TagEntry* seek_action(const Config* config, const char* name) { return index_find(config->tag_index, name); }
+
+// A tag names few attributes as a rule, and then a walk through the list
+// costs less than hashing the name.
+AttrEntry* seek_attr_action(const TagEntry* entry, const char* name) {
+  constexpr std::size_t kWalkedAtMost = 8;
+  if (entry->attr_index.count > kWalkedAtMost) {
+    return index_find(entry->attr_index, name);
+  }
+  for (AttrEntry* attr = entry->attributes; attr != nullptr && name != nullptr; attr = attr->next) {
+    if (same_name(attr->name, name)) {
+      return attr;
     }
   }
   return nullptr;
@@ -164,10 +189,11 @@ int add_action(Config* config, const char* tag, Action action) {
   copy_name(entry->name, tag);
   entry->action = action;
   entry->attributes = nullptr;
+  entry->attr_index = NameIndex<AttrEntry>{};
   entry->attr_default = ACTION_KEEP;
   entry->next = config->tags;
   config->tags = entry;
-  if (!index_add(config, entry)) {
+  if (!index_add(config->tag_index, config->tags, entry)) {
     config->tags = entry->next;
     std::free(entry);
     std::fputs("add_action: out of memory\n", stderr);
@@ -190,7 +216,7 @@ int add_attr_action(Config* config, const char* tag, const char* attribute, Acti
     std::fprintf(stderr, "add_attr_action: overly long attribute %s in configuration file\n", attribute);
     return 1;
   }
-  if (seek_attr_action(entry->attributes, attribute) != nullptr) {
+  if (seek_attr_action(entry, attribute) != nullptr) {
     std::fprintf(stderr, "add_atr_action: action for attribute %s already defined\n", attribute);
     return 1;
   }
@@ -203,6 +229,12 @@ int add_attr_action(Config* config, const char* tag, const char* attribute, Acti
   attr->action = action;
   attr->next = entry->attributes;
   entry->attributes = attr;
+  if (!index_add(entry->attr_index, entry->attributes, attr)) {
+    entry->attributes = attr->next;
+    std::free(attr);
+    std::fputs("add_attr_action: out of memory\n", stderr);
+    return 1;
+  }
   return 0;
 }
 
@@ -251,6 +283,7 @@ void free_attributes(TagEntry* entry) {
     attr = next;
   }
   entry->attributes = nullptr;
+  index_free(entry->attr_index);
 }
 
 // Counts one more setting of a value that may be set once: 1 after the
@@ -296,10 +329,7 @@ void cfg_destruct(Config** config) {
     std::free(entry);
     entry = next;
   }
-  std::free((*config)->index);
-  (*config)->index = nullptr;
-  (*config)->index_size = 0;
-  (*config)->tag_count = 0;
+  index_free((*config)->tag_index);
   (*config)->marker = kDeadMarker;
 }
 
@@ -419,7 +449,7 @@ Action cfg_entry_attr_action(const CfgTag* entry, const char* attribute) {
   if (entry == nullptr || entry->attributes == nullptr) {
     return ACTION_KEEP;
   }
-  const AttrEntry* attr = seek_attr_action(entry->attributes, attribute);
+  const AttrEntry* attr = seek_attr_action(entry, attribute);
   return attr != nullptr ? attr->action : entry->attr_default;
 }
 

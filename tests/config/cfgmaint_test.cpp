@@ -303,6 +303,25 @@ TEST_F(CfgStore, ManyTagsAreAllFound) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "add_action: multiple actions specified for tag T999\n");
 }
 
+// Past a few attributes a tag's attributes are found through an index too.
+TEST_F(CfgStore, ManyAttributesOfATagAreAllFound) {
+  ASSERT_EQ(cfg_set_tag_action(config_, "A", ACTION_EDIT), 0);
+  ASSERT_EQ(cfg_set_attr_default(config_, "A", ACTION_WARN), 0);
+  const auto action_of = [](int i) -> Action { return i % 3 == 0 ? ACTION_KEEP : i % 3 == 1 ? ACTION_DROP : ACTION_WARN; };
+  for (int count = 1; count <= 200; ++count) {
+    const std::string added = "X" + std::to_string(count - 1);
+    ASSERT_EQ(cfg_set_attr_action(config_, "A", added.c_str(), action_of(count - 1)), 0) << added;
+    for (int i = 0; i < count; ++i) {
+      const std::string name = "X" + std::to_string(i);
+      ASSERT_EQ(cfg_attr_action(config_, "A", name.c_str()), action_of(i)) << name << " of " << count;
+    }
+    ASSERT_EQ(cfg_attr_action(config_, "A", "Y"), ACTION_WARN) << count;
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(cfg_set_attr_action(config_, "A", "X150", ACTION_KEEP), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "add_atr_action: action for attribute X150 already defined\n");
+}
+
 TEST_F(CfgStore, LifeCycle) {
   EXPECT_EQ(cfg_valid(config_), 1);
   EXPECT_EQ(cfg_valid(nullptr), 0);
