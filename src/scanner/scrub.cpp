@@ -217,6 +217,9 @@ const char* gather_piece() {
 
 // Hands the pending piece to hook; check_script runs first for tags.
 int process(Scrubber hook, bool is_tag) {
+  if (len == 0 && !spilled && estr != nullptr) {
+    return 0;  // nothing pending (two tags in a row, say): no hook
+  }
   const char* piece = gather_piece();
   if (piece == nullptr) {
     return 1;
@@ -628,7 +631,7 @@ int scan_input(std::FILE* in) {
     const char* const run = next_byte;
     const char* p = run;
     const char* const end = window_end;
-    for (;;) {
+    while (p != end && joins[static_cast<unsigned char>(*p)] != 0) {
       p = skip_joining(p, end, joins);
       if (p == end || joins[static_cast<unsigned char>(*p)] != cclass::kJoinsLine) {
         break;
