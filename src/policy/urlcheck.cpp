@@ -210,8 +210,12 @@ bool is_ascii_ws(char32_t c) { return c == '\t' || c == '\n' || c == '\f' || c =
 
 // Every URL of a srcset value: candidates are separated by commas; each is
 // a URL (no white space) and optional descriptors, which may hold commas
-// inside parentheses.
-bool srcset_is_safe(std::u32string_view value) {
+// inside parentheses. The value is decoded code points, or bytes when it
+// holds no reference: then each byte past ASCII stands for a part of a code
+// point past ASCII, and both count alike here (neither separates anything
+// nor belongs to a scheme).
+template <typename Unit>
+bool srcset_is_safe(std::basic_string_view<Unit> value) {
   std::size_t i = 0;
   while (i < value.size()) {
     while (i < value.size() && (is_ascii_ws(value[i]) || value[i] == ',')) {
@@ -221,7 +225,7 @@ bool srcset_is_safe(std::u32string_view value) {
     while (i < value.size() && !is_ascii_ws(value[i])) {
       ++i;
     }
-    std::u32string_view url = value.substr(url_begin, i - url_begin);
+    std::basic_string_view<Unit> url = value.substr(url_begin, i - url_begin);
     const bool ends_candidate = !url.empty() && url.back() == ',';
     while (!url.empty() && url.back() == ',') {
       url.remove_suffix(1);
@@ -329,10 +333,12 @@ std::u32string decode_attribute_value(const char* value, std::size_t length) {
 }
 
 bool url_value_is_safe(const char* value, std::size_t length, bool srcset) {
+  const bool has_references = std::memchr(value, '&', length) != nullptr;
   if (srcset) {
-    return srcset_is_safe(decode_attribute_value(value, length));
+    return has_references ? srcset_is_safe(std::u32string_view(decode_attribute_value(value, length)))
+                          : srcset_is_safe(std::string_view(value, length));
   }
-  if (std::memchr(value, '&', length) == nullptr) {
+  if (!has_references) {
     return url_is_safe(std::string_view(value, length));
   }
   // Only as much of the value is decoded as the scheme needs: references

@@ -92,6 +92,15 @@ TEST(UrlCheck, SrcsetChecksEveryCandidate) {
   EXPECT_FALSE(safe_url("a.png 1x, javascript:x 2x", true));
   EXPECT_FALSE(safe_url("a.png 1x,javascript:x", true));
   EXPECT_FALSE(safe_url("data:image/png;base64,AAAA 1x", true));
+  // Bytes past ASCII, in values read as bytes (no reference) and decoded.
+  for (const std::string ref : {"a", "&#x61;"}) {
+    SCOPED_TRACE(ref);
+    EXPECT_FALSE(safe_url(ref + "\xc3\xa9.png 1x, javascript:x 2x", true));
+    EXPECT_TRUE(safe_url(ref + "\xc3\xa9.png 1x, b.png 2x", true));
+    EXPECT_TRUE(safe_url(ref + ".png 1x,\xe2\x80\x83javascript:x", true));  // U+2003 is no separator
+    EXPECT_TRUE(safe_url(ref + ".png 1x,\xe2\x80\x83 javascript:x", true));  // a URL, then a descriptor
+    EXPECT_FALSE(safe_url(ref + ".png 1x, javascript:\xe2\x80\x83", true));
+  }
 }
 
 TEST(UrlCheck, UrlAttributesInAnyCase) {
