@@ -225,11 +225,14 @@ def print_table(title, size, results, reps):
     print("%s  (%s bytes, %d reps)" % (title, format(size, ","), reps))
     header = ("command", "median s", "MB/s", "x copy", "cpu s", "peak RSS", "")
     rows = []
-    base = statistics.median(results[COPY_LOOP]["wall"]) if COPY_LOOP in results else None
+    base = results[COPY_LOOP]["wall"] if COPY_LOOP in results else None
     for label, r in results.items():
         med = statistics.median(r["wall"])
         mbs = size / med / 1e6 if med > 0 else float("inf")
-        ratio = "%.2f" % (med / base) if base else "-"
+        # The ratio is taken within each rotation and the median of those
+        # quoted: the machine's speed drifts less within one rotation than
+        # across the whole run.
+        ratio = "%.2f" % statistics.median(w / b for w, b in zip(r["wall"], base)) if base else "-"
         bad = sorted(s for s in r["status"] if s != 0)
         note = "exit %s" % ",".join(map(str, bad)) if bad else ""
         rows.append((label, ("%.4f" if med < 0.1 else "%.3f") % med, ("%.0f" if mbs >= 100 else "%.1f") % mbs, ratio, ("%.4f" if med < 0.1 else "%.3f") % statistics.median(r["cpu"]),

@@ -26,7 +26,22 @@ using Scrubber = int (*)(const char* piece, std::FILE* out, unsigned long line);
 inline int put_bytes(const char* bytes, std::size_t count, std::FILE* out) {
 #ifdef TESSEL_STREAM_BUFFERS
   if (static_cast<std::size_t>(out->_IO_write_end - out->_IO_write_ptr) >= count) {
-    std::memcpy(out->_IO_write_ptr, bytes, count);
+    char* to = out->_IO_write_ptr;
+    // Up to sixteen bytes as copies of fixed size that may overlap: no
+    // call, and few branches on the size.
+    if (count > 16) {
+      std::memcpy(to, bytes, count);
+    } else if (count >= 8) {
+      std::memcpy(to, bytes, 8);
+      std::memcpy(to + count - 8, bytes + count - 8, 8);
+    } else if (count >= 4) {
+      std::memcpy(to, bytes, 4);
+      std::memcpy(to + count - 4, bytes + count - 4, 4);
+    } else if (count != 0) {
+      to[0] = bytes[0];
+      to[count / 2] = bytes[count / 2];
+      to[count - 1] = bytes[count - 1];
+    }
     out->_IO_write_ptr += count;
     return 0;
   }

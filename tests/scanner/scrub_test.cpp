@@ -315,6 +315,37 @@ TEST_F(ScrubTest, ScriptLessThanPairsStraddlingASpillArriveWhole) {
   }
 }
 
+// Short pieces are copied into the output buffer in blocks of fixed size
+// that overlap; every length comes out whole, in and across buffers.
+TEST(PutBytes, EveryLengthComesOutWhole) {
+  std::string source;
+  for (int i = 0; i < 128; ++i) {
+    source += static_cast<char>('A' + i % 26);
+  }
+  for (const std::size_t buffer : {std::size_t{0}, std::size_t{7}, std::size_t{BUFSIZ}}) {
+    SCOPED_TRACE(buffer);
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    if (buffer == 0) {
+      ASSERT_EQ(std::setvbuf(out, nullptr, _IONBF, 0), 0);
+    } else {
+      ASSERT_EQ(std::setvbuf(out, nullptr, _IOFBF, buffer), 0);
+    }
+    std::string expected;
+    for (std::size_t count = 0; count <= 40; ++count) {
+      ASSERT_EQ(put_bytes(source.data() + count, count, out), 0) << count;
+      expected.append(source, count, count);
+      expected += '|';
+      ASSERT_EQ(put_bytes("|", 1, out), 0);
+    }
+    std::rewind(out);
+    std::string written(expected.size() + 1, '\0');
+    written.resize(std::fread(written.data(), 1, written.size(), out));
+    std::fclose(out);
+    EXPECT_EQ(written, expected);
+  }
+}
+
 // The input is read in windows of the stream's buffer: pieces, lines and
 // the stopping point come out the same wherever the windows end, also with
 // a stream buffer of one byte and with NUL bytes and long pieces across
