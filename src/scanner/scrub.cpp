@@ -81,11 +81,11 @@ std::FILE* pOut = nullptr;
 //
 // The scanner reads the input as getc does, from the bytes the stream has
 // buffered, but keeps its place in a local pointer: a run of characters
-// that only join the pending piece is then found with one table lookup per
-// byte and copied at once. The stream's own read position is brought up to
-// date whenever the stream is used again, so the stream never sees more
-// read than the scanner has handled. Where the stream's buffer cannot be
-// seen, every window is the one byte getc returned.
+// that only join the pending piece is then found many bytes at a time and
+// copied at once. The stream's own read position is brought up to date
+// whenever the stream is used again, so the stream never sees more read
+// than the scanner has handled. Where the stream's buffer cannot be seen,
+// every window is the one byte getc returned.
 
 const char* next_byte = nullptr;  // the first byte of the window not yet handled
 const char* window_end = nullptr;
