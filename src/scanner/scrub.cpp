@@ -215,11 +215,12 @@ const char* gather_piece() {
   return piece != nullptr ? piece : "";
 }
 
+// Nothing is pending (between two tags, say): the hook is not called, and
+// the call that would find that out is spared.
+bool nothing_pending() { return len == 0 && !spilled && estr != nullptr; }
+
 // Hands the pending piece to hook; check_script runs first for tags.
 int process(Scrubber hook, bool is_tag) {
-  if (len == 0 && !spilled && estr != nullptr) {
-    return 0;  // nothing pending (two tags in a row, say): no hook
-  }
   const char* piece = gather_piece();
   if (piece == nullptr) {
     return 1;
@@ -507,9 +508,9 @@ void discard_piece() {
   clear_spill();
 }
 
-int process_text() { return process(text_scrubber, false); }
-int process_tag() { return process(tag_scrubber, true); }
-int process_comment() { return process(comment_scrubber, false); }
+int process_text() { return nothing_pending() ? 0 : process(text_scrubber, false); }
+int process_tag() { return nothing_pending() ? 0 : process(tag_scrubber, true); }
+int process_comment() { return nothing_pending() ? 0 : process(comment_scrubber, false); }
 
 // ---- main loop ----
 
