@@ -622,16 +622,27 @@ const char* skip_joining(const char* p, const char* end, const CharSet& joins) {
 
 int handle(int c) { return safe_scan ? safescan::step(c) : func_array[state](c); }
 
-// Runs the markup machine over the input, the end of input included.
+// Runs the markup machine over the input, the end of input included. The
+// place in the window is kept in locals (no handler needs it) and stored
+// back in next_byte whenever the stream may be used.
 int scan_input(std::FILE* in) {
-  while (next_byte != window_end || next_window(in)) {
+  const bool safe = safe_scan;
+  const char* next = next_byte;
+  const char* end = window_end;
+  for (;;) {
+    if (next == end) {
+      next_byte = next;
+      if (!next_window(in)) {
+        break;
+      }
+      next = next_byte;
+      end = window_end;
+    }
     // The common case: characters that only join the pending piece, up to
     // the first one the state's handler must see (never NUL, which no set
     // holds). Line feeds among them are counted on the way.
-    const CharSet& joins = safe_scan ? safescan::joins() : kJoinsPiece[state];
-    const char* const run = next_byte;
-    const char* p = run;
-    const char* const end = window_end;
+    const CharSet& joins = safe ? safescan::joins() : kJoinsPiece[state];
+    const char* p = next;
     while (p != end && joins[static_cast<unsigned char>(*p)] != 0) {
       p = skip_joining(p, end, joins);
       if (p == end || joins[static_cast<unsigned char>(*p)] != cclass::kJoinsLine) {
@@ -640,22 +651,25 @@ int scan_input(std::FILE* in) {
       ++curr_line;
       ++p;
     }
-    if (p != run) {
-      next_byte = p;
+    if (p != next) {
+      const char* const run = next;
+      next = p;
       if (append_run(run, static_cast<unsigned>(p - run), end) != 0) {
+        next_byte = next;
         return 1;
       }
       if (p == end) {
         continue;
       }
     }
-    const int c = static_cast<unsigned char>(*next_byte++);
+    const int c = static_cast<unsigned char>(*next++);
     if (c == '\0') {
       continue;  // NUL bytes are dropped from the input
     }
-    const int result = handle(c);
+    const int result = safe ? safescan::step(c) : func_array[state](c);
     curr_line += c == '\n' ? 1 : 0;
     if (result != 0) {
+      next_byte = next;
       return result;
     }
   }
