@@ -65,7 +65,9 @@ bool has_class(char c, std::uint8_t bits) { return (kAttrClass[static_cast<unsig
 
 bool is_html_space(char c) { return has_class(c, kHtmlSpace); }
 
-bool ends_name(char c) { return safe ? is_html_space(c) || c == '/' : is_space(c); }
+// Whether c ends a tag's name: white space, and in safe mode '/' too (the
+// safe mode set is that of the attribute separators).
+bool ends_name(char c) { return safe ? has_class(c, kSeparator) : is_space(c); }
 
 const char* skip_space(const char* p) {
   while (*p != '\0' && is_space(*p)) {
@@ -329,7 +331,7 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
   bool end_tag = false;
   const char* name = find_tag_name(piece, &end_tag);
   if (safe) {
-    copy_upper(name, name_buff, [](char c) { return is_html_space(c) || c == '/'; });
+    copy_upper(name, name_buff, [](char c) { return has_class(c, kSeparator); });
   } else {
     copy_upper(name, name_buff, is_space);
   }
