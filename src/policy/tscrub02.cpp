@@ -101,7 +101,7 @@ bool dropping() { return !regions.empty(); }
 
 void write_tag(const char* piece, std::FILE* out) {
   putc_unlocked('<', out);
-  (void)put_bytes(piece, piece_length(piece), out);
+  (void)put_piece(piece, out);
   putc_unlocked('>', out);
 }
 

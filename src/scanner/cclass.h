@@ -86,20 +86,17 @@ constexpr CharSet all_but(std::initializer_list<char> excluded) {
 
 // Only the listed bytes.
 constexpr CharSet only(std::initializer_list<char> joining) {
-  CharSet set = all_but({});
-  for (std::size_t i = 1; i < set.table.size(); ++i) {
-    set.table[i] = 0;
-  }
+  CharSet set{};  // too many stops to list
   for (const char c : joining) {
     set.table[static_cast<unsigned char>(c)] = c == '\n' ? kJoinsLine : kJoins;
   }
-  set.stop_count = CharSet::kMaxStops + 1;
   return set;
 }
 
 static_assert(all_but({'<'}).has_stop_list() && all_but({'<'}).stop_count == 3);
 static_assert(!all_but({' ', '/', '>'}).has_stop_list());
-static_assert(!CharSet{}.has_stop_list());
+static_assert(!CharSet{}.has_stop_list() && !only({' '}).has_stop_list());
+static_assert(only({' ', '\n'})[' '] == kJoins && only({' ', '\n'})['\n'] == kJoinsLine && only({' '})['x'] == 0);
 
 static_assert(to_upper('a') == 'A' && to_upper('Z') == 'Z' && to_upper('\xe9') == '\xe9');
 static_assert(is_space('\v') && !is_space('\0') && !is_space('\xa0'));

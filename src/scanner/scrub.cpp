@@ -620,7 +620,7 @@ const char* skip_joining(const char* p, const char* end, const CharSet& joins) {
   return p;
 }
 
-int handle(int c) { return safe_scan ? safescan::step(c) : func_array[state](c); }
+int handle(bool safe, int c) { return safe ? safescan::step(c) : func_array[state](c); }
 
 // Runs the markup machine over the input, the end of input included. The
 // place in the window is kept in locals (no handler needs it) and stored
@@ -666,14 +666,14 @@ int scan_input(std::FILE* in) {
     if (c == '\0') {
       continue;  // NUL bytes are dropped from the input
     }
-    const int result = safe ? safescan::step(c) : func_array[state](c);
+    const int result = handle(safe, c);
     curr_line += c == '\n' ? 1 : 0;
     if (result != 0) {
       next_byte = next;
       return result;
     }
   }
-  return handle(EOF);
+  return handle(safe, EOF);
 }
 
 }  // namespace
