@@ -120,9 +120,16 @@ bool has_raw_text() {
   return safe ? raw_text_follows() : std::strcmp(name_buff.data(), "SCRIPT") == 0;
 }
 
-// A kept tag in safe mode is edited only to check its URLs; without a ':'
-// or a character reference no attribute of it can hold a scheme.
+// A kept tag in safe mode is edited only to check its URLs. A URL is an
+// attribute value, and a value comes after '='; without a ':' or a
+// character reference no value can hold a scheme.
 bool may_hold_url_scheme(const char* piece) {
+  const char* const value = std::strchr(piece, '=');
+  if (value == nullptr) {
+    return false;
+  }
+  // Any ':' or '&' will do: looking for one from the start is cheaper
+  // than telling values from names.
   for (; *piece != '\0'; ++piece) {
     if (*piece == ':' || *piece == '&') {
       return true;
@@ -132,7 +139,7 @@ bool may_hold_url_scheme(const char* piece) {
 }
 
 int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
-  if (action == ACTION_EDIT || (safe && !tag_known_without_values() && may_hold_url_scheme(piece))) {
+  if (action == ACTION_EDIT || (safe && may_hold_url_scheme(piece))) {
     return edit_tag(piece, out, line);
   }
   write_tag(piece, out);

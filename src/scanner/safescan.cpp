@@ -107,7 +107,7 @@
 #include <vector>
 #include <algorithm>
 
-#include "scanner/cclass.h"
+#include "scanner/joins.h"
 #include "scanner/scrub.h"
 
 namespace safescan {
@@ -181,7 +181,6 @@ int raw_return = kRaw;
 // follows it, as note_tag decides.
 bool self_closing = false;
 int content_after = 0;
-bool saw_value = false;  // the tag being read has an attribute with a value
 std::size_t cdata_matched = 0;
 // The name after "<" or "</" inside an escaped script, for double escapes.
 char temp[kNameMax + 1] = {};
@@ -274,17 +273,7 @@ int drop_tag() {
   return 0;
 }
 
-int start_tag_name(int c) {
-  state = kTagName;
-  saw_value = false;
-  return append_c(c);
-}
-
-// '=' after an attribute name: a value follows.
-int to_value(int c) {
-  saw_value = true;
-  return append_and_go(c, kBeforeAttrValue);
-}
+int start_tag_name(int c) { return append_and_go(c, kTagName); }
 
 // ---- foreign content ----
 //
@@ -573,7 +562,7 @@ int do_attr_name(int c) {
   if (is_ws(c)) {
     return append_and_go(c, kAfterAttrName);
   }
-  return c == '=' ? to_value(c) : append_and_go(c, kAttrName);
+  return append_and_go(c, c == '=' ? kBeforeAttrValue : kAttrName);
 }
 
 int do_after_attr_name(int c) {
@@ -584,7 +573,7 @@ int do_after_attr_name(int c) {
   if (is_ws(c)) {
     return append_c(c);
   }
-  return c == '=' ? to_value(c) : append_and_go(c, kAttrName);
+  return append_and_go(c, c == '=' ? kBeforeAttrValue : kAttrName);
 }
 
 int do_before_attr_value(int c) {
@@ -728,7 +717,6 @@ int do_raw_end(int c) {
       return result;
     }
     state = kTagName;
-    saw_value = false;
     return do_tag_name(c);
   }
   return not_an_end_tag(c);
@@ -957,27 +945,53 @@ constexpr std::array<Handler, kStateCount> handlers = {
 static_assert(handlers.size() == kStateCount, "one handler per safe-mode state");
 
 // ---- characters that only join the piece, per state ----
+//
+// Each state's CharSet is an optimisation of its handler's "append" rows
+// (those that append the character and at most move to another state) and
+// must agree with them.
 
-using cclass::all_but;
-using cclass::only;
+using runs::all_but;
+using runs::CharSet;
+using runs::only;
 
-constexpr CharSet kNone{};
+constexpr std::initializer_list<char> kWs = {'\t', '\n', '\f', '\r', ' '};
+
+// After a tag's name, an attribute or its value: white space, '/' and
+// '>' end or separate, anything else begins an attribute name.
+constexpr CharSet between_attributes(CharSet set) {
+  return set.moving(kWs, kBeforeAttrName).moving({'/'}, kSelfClosing).moving_all_but({'>'}, kAttrName);
+}
 
 constexpr std::array<CharSet, kStateCount> make_joins() {
   std::array<CharSet, kStateCount> joins{};
-  for (auto& set : joins) {
-    set = kNone;
-  }
   joins[kData] = all_but({'<'});
-  joins[kTagName] = all_but({'\t', '\n', '\f', '\r', ' ', '/', '>'});
-  joins[kAttrName] = all_but({'\t', '\n', '\f', '\r', ' ', '/', '=', '>'});
-  joins[kValueDq] = all_but({'"'});
-  joins[kValueSq] = all_but({'\''});
-  joins[kValueUq] = all_but({'\t', '\n', '\f', '\r', ' ', '>'});
-  joins[kBeforeAttrName] = only({'\t', '\n', '\f', '\r', ' '});
-  joins[kAfterAttrName] = only({'\t', '\n', '\f', '\r', ' '});
-  joins[kBeforeAttrValue] = only({'\t', '\n', '\f', '\r', ' '});
-  joins[kComment] = all_but({'-'});
+  joins[kTagName] = all_but({'\t', '\n', '\f', '\r', ' ', '/', '>'})
+                        .moving(kWs, kBeforeAttrName)
+                        .moving({'/'}, kSelfClosing);
+  joins[kBeforeAttrName] = only(kWs).moving({'/'}, kSelfClosing).moving_all_but({'>'}, kAttrName);
+  joins[kAttrName] = all_but({'\t', '\n', '\f', '\r', ' ', '/', '=', '>'})
+                         .moving(kWs, kAfterAttrName)
+                         .moving({'/'}, kSelfClosing)
+                         .moving({'='}, kBeforeAttrValue);
+  joins[kAfterAttrName] = only(kWs)
+                              .moving({'/'}, kSelfClosing)
+                              .moving({'='}, kBeforeAttrValue)
+                              .moving_all_but({'>'}, kAttrName);
+  joins[kBeforeAttrValue] =
+      only(kWs).moving({'"'}, kValueDq).moving({'\''}, kValueSq).moving_all_but({'>'}, kValueUq);
+  joins[kValueDq] = all_but({'"'}).moving({'"'}, kAfterValue);
+  joins[kValueSq] = all_but({'\''}).moving({'\''}, kAfterValue);
+  joins[kValueUq] = all_but({'\t', '\n', '\f', '\r', ' ', '>'}).moving(kWs, kBeforeAttrName);
+  joins[kAfterValue] = between_attributes(CharSet{});
+  joins[kSelfClosing] = between_attributes(CharSet{});
+  joins[kMarkupDecl] = CharSet{}.moving({'-'}, kMdDash).moving_all_but({'[', '>'}, kBogusComment);
+  joins[kMdDash] = CharSet{}.moving({'-'}, kCommentStart).moving_all_but({'>'}, kBogusComment);
+  joins[kCommentStart] = CharSet{}.moving({'-'}, kCommentStartDash).moving_all_but({'>'}, kComment);
+  joins[kCommentStartDash] = CharSet{}.moving({'-'}, kCommentEnd).moving_all_but({'>'}, kComment);
+  joins[kComment] = all_but({'-'}).moving({'-'}, kCommentEndDash);
+  joins[kCommentEndDash] = CharSet{}.moving({'-'}, kCommentEnd).moving_all_but({}, kComment);
+  joins[kCommentEnd] = only({'-'}).moving({'!'}, kCommentEndBang).moving_all_but({'>'}, kComment);
+  joins[kCommentEndBang] = CharSet{}.moving({'-'}, kCommentEndDash).moving_all_but({'>'}, kComment);
   joins[kBogusComment] = all_but({'>'});
   joins[kRaw] = all_but({'<'});
   joins[kPlaintext] = all_but({});
@@ -1002,7 +1016,6 @@ void reset() {
   raw_return = kRaw;
   self_closing = false;
   content_after = kData;
-  saw_value = false;
   frames.clear();
   direct_frames = 0;
   enter('H', "");
@@ -1059,9 +1072,10 @@ void note_tag(const char* piece) {
   }
 }
 
-bool tag_has_values() { return saw_value; }
 
-const CharSet& joins() { return kJoins[state]; }
+const char* join_run(const char* p, const char* end, std::uint32_t& lines) {
+  return runs::join_run(kJoins, state, p, end, lines);
+}
 
 bool raw_text_follows() { return content_after != kData; }
 

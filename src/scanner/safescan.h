@@ -4,28 +4,26 @@
 #ifndef TESSEL_SAFESCAN_H
 #define TESSEL_SAFESCAN_H
 
-#include "scanner/cclass.h"
+#include <cstdint>
 
 namespace safescan {
-
-using CharSet = cclass::CharSet;
 
 // Back to the data state with nothing held, at the start of every scan.
 void reset();
 // Handles one character (EOF included; never NUL): 0 to go on, else the
 // status that stops the scan.
 [[nodiscard]] int step(int c);
-// The characters whose only effect in the current state is to join the
-// pending piece; the scanner appends them without calling step.
-[[nodiscard]] const CharSet& joins();
+// Moves the machine over the characters of [p, end) whose only effect is
+// to join the pending piece (whether the state stays or moves on) and
+// counts the line feeds among them in lines; the scanner appends them
+// without calling step. Returns the first character step must see, or end.
+[[nodiscard]] const char* join_run(const char* p, const char* end, std::uint32_t& lines);
 // Called with every tag piece just before the tag hook: notes the name of a
 // start tag after which the content is raw text.
 void note_tag(const char* piece);
 // Whether the scanner reads what follows the tag last noted as text (the
 // tag began a raw-text element in HTML content).
 [[nodiscard]] bool raw_text_follows();
-// Whether the tag last noted has an attribute with a value.
-[[nodiscard]] bool tag_has_values();
 
 }  // namespace safescan
 

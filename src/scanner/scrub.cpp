@@ -56,12 +56,9 @@
 #include <cstring>
 #include <initializer_list>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include "estr/estr.h"
 #include "scanner/cclass.h"
+#include "scanner/joins.h"
 #include "scanner/safescan.h"
 
 namespace {
@@ -115,7 +112,6 @@ enum State : int {
 int state = kText;
 int in_script = 0;
 bool safe_scan = false;
-bool handing_over_tag = false;  // the tag hook is running on a scanned tag
 const char* handed_piece = nullptr;  // the piece a hook is running on, if any
 std::size_t handed_length = 0;       // and its length
 std::uint32_t curr_line = 1;
@@ -234,11 +230,9 @@ int process(Scrubber hook, bool is_tag) {
         check_script(piece);
       }
     }
-    handing_over_tag = is_tag;
     handed_piece = piece;
     result = hook(piece, pOut, start_line);
     handed_piece = nullptr;
-    handing_over_tag = false;
   }
   clear_spill();
   return result;
@@ -371,25 +365,26 @@ int do_script_less(int c) {
   return append_c(c);
 }
 
-// For each state, the characters whose only effect there is to be appended
-// with the state unchanged (NUL never: it is discarded before any handler).
-// The main loop handles them without a call; every other character goes to
-// the state's handler, so the table is an optimisation of the handlers' own
-// "other: append" rows and must agree with them.
-using cclass::all_but;
-using cclass::CharSet;
+// For each state, the characters whose only effect is to be appended, with
+// the state unchanged or moved on (NUL never: it is discarded before any
+// handler). The main loop handles them without a call; every other
+// character goes to the state's handler, so the table is an optimisation of
+// the handlers' own "append" rows and must agree with them.
+using runs::all_but;
+using runs::CharSet;
+using runs::only;
 
 constexpr std::array<CharSet, kStateCount> kJoinsPiece = {
-    all_but({'<'}),                  // text
-    CharSet{},                       // less
-    all_but({'"', '>'}),             // tag
-    all_but({'"'}),                  // quote
-    CharSet{},                       // bang
-    CharSet{},                       // dash_1
-    all_but({'-'}),                  // dash_2
-    CharSet{},                       // dash_3
-    all_but({'>'}),                  // error
-    CharSet{},                       // script_less
+    all_but({'<'}),                                                           // text
+    only({'\t', '\n', ' '}).moving({'!'}, kBang).moving_all_but({'>'}, kTag),  // less
+    all_but({'"', '>'}).moving({'"'}, kQuote),                                // tag
+    all_but({'"'}).moving({'"'}, kTag),                                       // quote
+    only({'\t', '\n', ' '}).moving({'-'}, kDash1).moving_all_but({'>'}, kError),  // bang
+    CharSet{}.moving({'-'}, kDash2).moving_all_but({'>'}, kError),            // dash_1
+    all_but({'-'}).moving({'-'}, kDash3),                                     // dash_2
+    CharSet{}.moving({'-'}, kBang).moving_all_but({}, kDash2),                // dash_3
+    all_but({'>'}),                                                           // error
+    CharSet{},                                                                // script_less
 };
 
 using Handler = int (*)(int c);
@@ -501,7 +496,6 @@ std::size_t piece_length(const char* piece) {
 
 bool raw_text_follows() { return safe_scan && safescan::raw_text_follows(); }
 
-bool tag_known_without_values() { return handing_over_tag && safe_scan && !safescan::tag_has_values(); }
 
 void discard_piece() {
   len = 0;
@@ -560,66 +554,6 @@ bool next_window(std::FILE* in) {
   return true;
 }
 
-// The first byte in [p, end) that does more than join the pending piece (a
-// line feed among them), or end. This is where the scanner spends most of
-// its time. Runs in tags are short: the first bytes are looked up in the
-// table. Text runs and values are long: where the state lists its few
-// stopping bytes, sixteen bytes at a time are compared with them.
-const char* skip_joining(const char* p, const char* end, const CharSet& joins) {
-  const auto joins_at = [&joins](const char* q) { return joins[static_cast<unsigned char>(*q)] == cclass::kJoins; };
-  const auto skip_four = [&joins_at](const char* q) {
-    if (!joins_at(q)) {
-      return q;
-    }
-    if (!joins_at(q + 1)) {
-      return q + 1;
-    }
-    if (!joins_at(q + 2)) {
-      return q + 2;
-    }
-    return joins_at(q + 3) ? q + 4 : q + 3;
-  };
-  for (int step = 0; step < 2 && end - p >= 4; ++step) {
-    const char* const stop = skip_four(p);
-    if (stop != p + 4) {
-      return stop;
-    }
-    p = stop;
-  }
-#ifdef __SSE2__
-  if (joins.has_stop_list()) {
-    static_assert(CharSet::kMaxStops == 4);
-    const auto row = [&joins](std::size_t i) {
-      return _mm_load_si128(reinterpret_cast<const __m128i*>(joins.stops[i].data()));
-    };
-    const __m128i stop0 = row(0);
-    const __m128i stop1 = row(1);
-    const __m128i stop2 = row(2);
-    const __m128i stop3 = row(3);
-    for (; end - p >= 16; p += 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, stop0), _mm_cmpeq_epi8(bytes, stop1)),
-                                        _mm_or_si128(_mm_cmpeq_epi8(bytes, stop2), _mm_cmpeq_epi8(bytes, stop3)));
-      const int mask = _mm_movemask_epi8(hits);
-      if (mask != 0) {
-        return p + __builtin_ctz(static_cast<unsigned>(mask));
-      }
-    }
-  }
-#endif
-  while (end - p >= 4) {
-    const char* const stop = skip_four(p);
-    if (stop != p + 4) {
-      return stop;
-    }
-    p = stop;
-  }
-  while (p != end && joins_at(p)) {
-    ++p;
-  }
-  return p;
-}
-
 int handle(bool safe, int c) { return safe ? safescan::step(c) : func_array[state](c); }
 
 // Runs the markup machine over the input, the end of input included. The
@@ -641,16 +575,8 @@ int scan_input(std::FILE* in) {
     // The common case: characters that only join the pending piece, up to
     // the first one the state's handler must see (never NUL, which no set
     // holds). Line feeds among them are counted on the way.
-    const CharSet& joins = safe ? safescan::joins() : kJoinsPiece[state];
-    const char* p = next;
-    while (p != end && joins[static_cast<unsigned char>(*p)] != 0) {
-      p = skip_joining(p, end, joins);
-      if (p == end || joins[static_cast<unsigned char>(*p)] != cclass::kJoinsLine) {
-        break;
-      }
-      ++curr_line;
-      ++p;
-    }
+    const char* const p = safe ? safescan::join_run(next, end, curr_line)
+                               : runs::join_run(kJoinsPiece, state, next, end, curr_line);
     if (p != next) {
       const char* const run = next;
       next = p;

@@ -101,11 +101,6 @@ bool install_safe_scan(bool on);
 // policy drops such content whole with a start tag it does not write.
 [[nodiscard]] bool raw_text_follows();
 
-// In safe mode, true while the tag hook runs for a tag the scanner found
-// without any attribute value (so without a URL); false otherwise, also
-// outside a scan, when nothing is known.
-[[nodiscard]] bool tag_known_without_values();
-
 // For the markup machines: the current line becomes the line of the next
 // piece; the pending piece is forgotten.
 void mark_piece_start();
