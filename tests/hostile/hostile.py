@@ -216,6 +216,16 @@ def case_closed_pipe(c):
     expect(run_into_closed_pipe(True), (1, b"Unable to write HTML: Broken pipe\n"), "SIGPIPE ignored")
 
 
+def case_warnings_past_a_failed_write(c):
+    # Far more warnings than standard error buffers at once, then a write
+    # failure: every warning arrives, in order, before the failure's message.
+    cfg = c.write("c.cfg", b"DEFAULT: WARN\n")
+    doc = c.write("in.html", b"".join(b"<b%d>\n" % i for i in range(1, 3001)))
+    warnings = b"".join(b"Warning: <B%d> tag on line %d\n" % (i, i) for i in range(1, 3001))
+    status, _, err = c.run(["-f", cfg, doc], stdout_path="/dev/full")
+    expect((status, err), (1, warnings + b"Unable to write HTML: No space left on device\n"), "result")
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
