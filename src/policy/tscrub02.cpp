@@ -43,23 +43,30 @@ const CfgTag* tag_entry = nullptr;  // and the tag's entry, when it is named
 
 bool is_space(char c) { return cclass::is_space(c); }
 
-// Byte classes of attribute splitting in safe mode, as tables: a tag is
-// split byte by byte, and a lookup is cheaper than a chain of compares.
+// Byte classes of splitting a tag, as tables: a tag is split byte by byte,
+// and a lookup is cheaper than a chain of compares.
 constexpr std::uint8_t kHtmlSpace = 1;  // white space as browsers see it in a tag (no vertical tab)
 constexpr std::uint8_t kEndsName = 2;   // ends an attribute name after its first byte (NUL too)
 constexpr std::uint8_t kEndsValue = 4;  // ends an unquoted value (NUL too)
 constexpr std::uint8_t kSeparator = 8;  // separates attributes: white space and '/'
+constexpr std::uint8_t kEndsSafeTagName = 16;     // NUL and the separators
+constexpr std::uint8_t kEndsClassicTagName = 32;  // NUL and isspace
+constexpr std::uint8_t kEndsClassicAttrName = 64;  // NUL, isspace and '='
 
 constexpr std::array<std::uint8_t, 256> kAttrClass = [] {
   std::array<std::uint8_t, 256> table{};
   for (const char c : {' ', '\t', '\n', '\f', '\r'}) {
-    table[static_cast<unsigned char>(c)] = kHtmlSpace | kEndsName | kEndsValue | kSeparator;
+    table[static_cast<unsigned char>(c)] = kHtmlSpace | kEndsName | kEndsValue | kSeparator | kEndsSafeTagName;
   }
-  table['/'] = kEndsName | kSeparator;
-  table['='] = kEndsName;
-  table[0] = kEndsName | kEndsValue;
+  for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
+    table[static_cast<unsigned char>(c)] |= kEndsClassicTagName | kEndsClassicAttrName;
+  }
+  table['/'] = kEndsName | kSeparator | kEndsSafeTagName;
+  table['='] = kEndsName | kEndsClassicAttrName;
+  table[0] = kEndsName | kEndsValue | kEndsSafeTagName | kEndsClassicTagName | kEndsClassicAttrName;
   return table;
 }();
+static_assert(kAttrClass['\v'] == (kEndsClassicTagName | kEndsClassicAttrName) && kAttrClass['a'] == 0);
 
 bool has_class(char c, std::uint8_t bits) { return (kAttrClass[static_cast<unsigned char>(c)] & bits) != 0; }
 
@@ -70,18 +77,17 @@ bool is_html_space(char c) { return has_class(c, kHtmlSpace); }
 bool ends_name(char c) { return safe ? has_class(c, kSeparator) : is_space(c); }
 
 const char* skip_space(const char* p) {
-  while (*p != '\0' && is_space(*p)) {
+  while (is_space(*p)) {  // never NUL
     ++p;
   }
   return p;
 }
 
-// Copies up to kNameMax bytes through toupper into dest until a byte for
-// which stop() holds; returns the first byte not copied.
-template <typename Stop>
-const char* copy_upper(const char* p, std::array<char, kNameBuffSize>& dest, Stop stop) {
+// Copies up to kNameMax bytes through toupper into dest until a byte of the
+// class ends (which holds NUL); returns the first byte not copied.
+const char* copy_upper(const char* p, std::array<char, kNameBuffSize>& dest, std::uint8_t ends) {
   std::size_t n = 0;
-  while (*p != '\0' && !stop(*p) && n < kNameMax) {
+  while (!has_class(*p, ends) && n < kNameMax) {
     dest[n++] = cclass::to_upper(*p);
     ++p;
   }
@@ -99,11 +105,7 @@ const char* find_tag_name(const char* piece, bool* end_tag) {
 
 bool dropping() { return !regions.empty(); }
 
-void write_tag(const char* piece, std::FILE* out) {
-  putc_unlocked('<', out);
-  (void)put_piece(piece, out);
-  putc_unlocked('>', out);
-}
+void write_tag(const char* piece, std::FILE* out) { (void)put_tag(piece, out); }
 
 void write_segment(const char* begin, const char* end, std::FILE* out) {
   (void)put_bytes(begin, static_cast<std::size_t>(end - begin), out);
@@ -337,11 +339,7 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
   safe = cfg_valid(config) != 0 && cfg_mode(config) == MODE_SAFE;
   bool end_tag = false;
   const char* name = find_tag_name(piece, &end_tag);
-  if (safe) {
-    copy_upper(name, name_buff, [](char c) { return has_class(c, kSeparator); });
-  } else {
-    copy_upper(name, name_buff, is_space);
-  }
+  copy_upper(name, name_buff, safe ? kEndsSafeTagName : kEndsClassicTagName);
   const Action action = cfg_action_entry(config, name_buff.data(), &tag_entry);
   tag_action = action;
   if (!is_valid_action(action)) {
@@ -394,7 +392,7 @@ const char* find_attribute(const char* text) {
     attr_name[0] = '\0';
     return p;
   }
-  p = copy_upper(p, attr_name, [](char c) { return c == '=' || is_space(c); });
+  p = copy_upper(p, attr_name, kEndsClassicAttrName);
   while (*p != '\0' && *p != '=' && !is_space(*p)) {
     ++p;  // the part of an overly long name that was not copied
   }

@@ -19,29 +19,38 @@ using Scrubber = int (*)(const char* piece, std::FILE* out, unsigned long line);
 #define TESSEL_STREAM_BUFFERS 1
 #endif
 
+#ifdef TESSEL_STREAM_BUFFERS
+// Copies count bytes to where there is room for them. Most pieces are a few
+// bytes long: up to sixteen are copied as copies of fixed size that may
+// overlap, with no call and few branches on the size.
+inline void copy_to_stream(char* to, const char* bytes, std::size_t count) {
+  if (count > 16) {
+    std::memcpy(to, bytes, count);
+  } else if (count >= 8) {
+    std::memcpy(to, bytes, 8);
+    std::memcpy(to + count - 8, bytes + count - 8, 8);
+  } else if (count >= 4) {
+    std::memcpy(to, bytes, 4);
+    std::memcpy(to + count - 4, bytes + count - 4, 4);
+  } else if (count != 0) {
+    to[0] = bytes[0];
+    to[count / 2] = bytes[count / 2];
+    to[count - 1] = bytes[count - 1];
+  }
+}
+
+inline std::size_t stream_room(const std::FILE* out) {
+  return static_cast<std::size_t>(out->_IO_write_end - out->_IO_write_ptr);
+}
+#endif
+
 // Writes count bytes to out as fwrite does, 0 or EOF on failure, for hooks
-// on the hot path: most pieces are a few bytes long, and bytes that fit in
-// the stream's buffer are copied straight into it rather than through a
-// library call.
+// on the hot path: bytes that fit in the stream's buffer are copied straight
+// into it rather than through a library call.
 inline int put_bytes(const char* bytes, std::size_t count, std::FILE* out) {
 #ifdef TESSEL_STREAM_BUFFERS
-  if (static_cast<std::size_t>(out->_IO_write_end - out->_IO_write_ptr) >= count) {
-    char* to = out->_IO_write_ptr;
-    // Up to sixteen bytes as copies of fixed size that may overlap: no
-    // call, and few branches on the size.
-    if (count > 16) {
-      std::memcpy(to, bytes, count);
-    } else if (count >= 8) {
-      std::memcpy(to, bytes, 8);
-      std::memcpy(to + count - 8, bytes + count - 8, 8);
-    } else if (count >= 4) {
-      std::memcpy(to, bytes, 4);
-      std::memcpy(to + count - 4, bytes + count - 4, 4);
-    } else if (count != 0) {
-      to[0] = bytes[0];
-      to[count / 2] = bytes[count / 2];
-      to[count - 1] = bytes[count - 1];
-    }
+  if (stream_room(out) >= count) {
+    copy_to_stream(out->_IO_write_ptr, bytes, count);
     out->_IO_write_ptr += count;
     return 0;
   }
@@ -56,6 +65,25 @@ inline int put_bytes(const char* bytes, std::size_t count, std::FILE* out) {
 // Writes the NUL-terminated piece to out as fputs does (EOF on failure, else
 // a non-negative value).
 inline int put_piece(const char* piece, std::FILE* out) { return put_bytes(piece, piece_length(piece), out); }
+
+// Writes the NUL-terminated piece to out between '<' and '>', as three
+// writes would (EOF when one fails, else 0); with room in the buffer, as one.
+inline int put_tag(const char* piece, std::FILE* out) {
+  const std::size_t count = piece_length(piece);
+#ifdef TESSEL_STREAM_BUFFERS
+  if (stream_room(out) >= count + 2) {
+    char* const to = out->_IO_write_ptr;
+    to[0] = '<';
+    copy_to_stream(to + 1, piece, count);
+    to[count + 1] = '>';
+    out->_IO_write_ptr += count + 2;
+    return 0;
+  }
+#endif
+  const bool failed = putc_unlocked('<', out) == EOF || put_bytes(piece, count, out) == EOF ||
+                      putc_unlocked('>', out) == EOF;
+  return failed ? EOF : 0;
+}
 
 // Each installer stores the hook and returns the one installed before; null
 // restores the default (default_text_scrubber for text, default_tag_scrubber
