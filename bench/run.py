@@ -4,8 +4,9 @@
 For each input it runs, side by side and in rotation, tessel with the
 pass-through configuration (bench/passthrough.cfg, and the same in safe
 mode), examples/tessel.cfg (safe mode, and its classic twin) and
-examples/lint.cfg, the reference copy loop (bench/copyloop.cpp) and cat,
-REPS times each, and prints a table: median wall time, MB/s (10^6 bytes per
+examples/lint.cfg, the reference copy loop (bench/copyloop.cpp), the
+reference split loop (bench/splitloop.cpp: the floor of any filter that
+hands each piece to a function) and cat, REPS times each, and prints a table: median wall time, MB/s (10^6 bytes per
 second), ratio to the copy loop's median, median CPU time (user + system)
 and peak resident memory (largest ru_maxrss over the repetitions).
 
@@ -75,23 +76,28 @@ class Command:
         self.argv = argv
 
 
+def find_reference(build_dir, name):
+    for candidate in (os.path.join(build_dir, "bench", name), os.path.join(build_dir, name)):
+        if os.access(candidate, os.X_OK):
+            return candidate
+    return None
+
+
 def find_tools(build_dir):
     tessel = os.path.join(build_dir, "tessel")
-    copyloop = None
-    for candidate in (os.path.join(build_dir, "bench", "copyloop"), os.path.join(build_dir, "copyloop")):
-        if os.access(candidate, os.X_OK):
-            copyloop = candidate
-            break
+    copyloop = find_reference(build_dir, "copyloop")
+    splitloop = find_reference(build_dir, "splitloop")
     missing = []
     if not os.access(tessel, os.X_OK):
         missing.append("tessel (%s)" % tessel)
-    if copyloop is None:
-        missing.append("copyloop (%s/bench/copyloop)" % build_dir)
+    for name, path in (("copyloop", copyloop), ("splitloop", splitloop)):
+        if path is None:
+            missing.append("%s (%s/bench/%s)" % (name, build_dir, name))
     cat = shutil.which("cat")
     if cat is None:
         missing.append("cat (on PATH)")
     if missing:
-        sys.exit("run.py: not found: %s\nbuild first: cmake --build %s --target tessel copyloop"
+        sys.exit("run.py: not found: %s\nbuild first: cmake --build %s --target tessel copyloop splitloop"
                  % (", ".join(missing), build_dir))
     commands = []
     write_strict_classic()
@@ -101,6 +107,7 @@ def find_tools(build_dir):
         else:
             print("note: %s not found, %r skipped" % (cfg, label))
     commands.append(Command(COPY_LOOP, [copyloop]))
+    commands.append(Command("split loop", [splitloop]))
     commands.append(Command("cat", [cat]))
     return commands
 
@@ -339,7 +346,7 @@ def main():
     kinds = list(gen_html.KINDS)
     ap = argparse.ArgumentParser(description="Times tessel against a copy loop and cat.")
     ap.add_argument("--build", default=os.path.join(ROOT, "build"),
-                    help="build directory holding tessel and bench/copyloop (default: build)")
+                    help="build directory holding tessel, bench/copyloop and bench/splitloop (default: build)")
     ap.add_argument("--sizes", default=None,
                     help="comma-separated input sizes, e.g. 5M,50M (default 50M; 5M,50M,500M with --linearity)")
     ap.add_argument("--kinds", default=None,
