@@ -112,6 +112,7 @@ enum State : int {
 int state = kText;
 int in_script = 0;
 bool safe_scan = false;
+bool join_runs = true;
 const char* handed_piece = nullptr;  // the piece a hook is running on, if any
 std::size_t handed_length = 0;       // and its length
 std::uint32_t curr_line = 1;
@@ -488,6 +489,12 @@ bool install_safe_scan(bool on) {
   return previous;
 }
 
+bool install_join_runs(bool on) {
+  const bool previous = join_runs;
+  join_runs = on;
+  return previous;
+}
+
 void mark_piece_start() { mark(); }
 
 std::size_t piece_length(const char* piece) {
@@ -575,8 +582,9 @@ int scan_input(std::FILE* in) {
     // The common case: characters that only join the pending piece, up to
     // the first one the state's handler must see (never NUL, which no set
     // holds). Line feeds among them are counted on the way.
-    const char* const p = safe ? safescan::join_run(next, end, curr_line)
-                               : runs::join_run(kJoinsPiece, state, next, end, curr_line);
+    const char* const p = !join_runs ? next
+                          : safe     ? safescan::join_run(next, end, curr_line)
+                                     : runs::join_run(kJoinsPiece, state, next, end, curr_line);
     if (p != next) {
       const char* const run = next;
       next = p;

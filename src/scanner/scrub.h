@@ -124,6 +124,12 @@ int default_tag_scrubber(const char* piece, std::FILE* out, unsigned long line);
 // previous choice.
 bool install_safe_scan(bool on);
 
+// For tests: with on cleared, every character goes to its state's handler,
+// none is joined to the piece by the states' tables, which only spare those
+// calls: pieces, lines and output must come out the same. Returns the
+// previous setting (on by default).
+bool install_join_runs(bool on);
+
 // In safe mode, whether the scanner reads what follows the start tag being
 // handed to the tag hook as text (a raw-text element in HTML content); the
 // policy drops such content whole with a start tag it does not write.

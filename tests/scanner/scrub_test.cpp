@@ -578,6 +578,47 @@ TEST_F(ScrubTest, MarkupInputWithoutEmptyPairsPassesThrough) {
   }
 }
 
+// The states' tables let the scanner join characters to the piece, and move
+// between states, without calling the handlers; they must agree with the
+// handlers in every state of both machines. Random markup made of the
+// tokens that switch states is scanned with and without them.
+TEST_F(ScrubTest, JoinTablesAgreeWithTheHandlers) {
+  const std::string tokens[] = {
+      "<", ">", "/", "=", "\"", "'", "!", "-", "--", "?", "[", "]", "]]>", "<!", "<!--", "-->", "--!>", "</",
+      "<a", "<b x=1 y='2' z=\"3\">", "</a >", "<img/src=x>", " ", "\n", "\t", "\f", "\r", "\v", "\0"s, "x",
+      "Y", "&amp;", "<script>", "</script>", "<!--<script>", "<style>", "</style>", "<textarea>", "</textarea>",
+      "<title>", "</title>", "<plaintext>", "<svg>", "</svg>", "<math>", "<![CDATA[", "<foreignObject>",
+      "<xmp>", "</xmp>", "< / script >", "<SCRIPT a=\"1\">", "<!DOCTYPE html>", std::string(130, 'w'),
+      "='>'", "=\">\"", "='\"'", "=\"'\"", "=>", "a=", " b = '", "\">", "'>", "<svg/ >", "<math", "/ ",
+  };
+  install_recorders();
+  Xorshift rng(0x5eed0f7ab1e5u);
+  for (const bool safe : {false, true}) {
+    const bool was_safe = install_safe_scan(safe);
+    for (int i = 0; i < 2000; ++i) {
+      std::string input;
+      const std::size_t count = rng.below(60);
+      for (std::size_t t = 0; t < count; ++t) {
+        input += rng.below(8) == 0 ? std::string(1, static_cast<char>(rng.below(256)))
+                                   : tokens[rng.below(std::size(tokens))];
+      }
+      SCOPED_TRACE(testing::Message() << (safe ? "safe " : "classic ") << i << ": " << testing::PrintToString(input));
+      pieces.clear();
+      const int with_runs = scan(input);
+      const std::vector<Piece> pieces_with_runs = pieces;
+      const std::string output_with_runs = output_;
+      pieces.clear();
+      install_join_runs(false);
+      const int without_runs = scan(input);
+      install_join_runs(true);
+      EXPECT_EQ(with_runs, without_runs);
+      EXPECT_EQ(pieces_with_runs, pieces);
+      EXPECT_EQ(output_with_runs, output_);
+    }
+    install_safe_scan(was_safe);
+  }
+}
+
 TEST_F(ScrubTest, DefaultHooksIgnoreNullArguments) {
   char* buf = nullptr;
   std::size_t size = 0;
