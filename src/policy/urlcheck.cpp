@@ -11,8 +11,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -49,11 +51,45 @@ int hex_value(char c) {
   return (c | 0x20) - 'a' + 10;
 }
 
+// The places [first, last) of the names that begin with each byte: a
+// search looks only among those (the table is sorted by name).
+constexpr auto kNamedRefBuckets = [] {
+  std::array<std::pair<std::size_t, std::size_t>, 256> buckets{};
+  for (std::size_t i = 0; i < kNamedRefCount; ++i) {
+    auto& bucket = buckets[static_cast<unsigned char>(kNamedRefs[i].name[0])];
+    if (bucket.second == 0) {
+      bucket.first = i;
+    }
+    bucket.second = i + 1;
+  }
+  return buckets;
+}();
+
+// Compares a table name with key as bytes, without measuring the name: <0,
+// 0 or >0 as the name sorts before, with or after key.
+int compare_name(const char* name, std::string_view key) {
+  std::size_t i = 0;
+  for (; i < key.size() && name[i] != '\0'; ++i) {
+    if (name[i] != key[i]) {
+      return static_cast<unsigned char>(name[i]) < static_cast<unsigned char>(key[i]) ? -1 : 1;
+    }
+  }
+  if (i < key.size()) {
+    return -1;  // the name is a prefix of key
+  }
+  return name[i] == '\0' ? 0 : 1;
+}
+
 const NamedRef* find_named(std::string_view name) {
-  const NamedRef* end = kNamedRefs + kNamedRefCount;
-  const NamedRef* it = std::lower_bound(kNamedRefs, end, name,
-                                        [](const NamedRef& ref, std::string_view key) { return ref.name < key; });
-  return it != end && it->name == name ? it : nullptr;
+  if (name.empty()) {
+    return nullptr;
+  }
+  const auto& [first, last] = kNamedRefBuckets[static_cast<unsigned char>(name[0])];
+  const NamedRef* const end = kNamedRefs + last;
+  const NamedRef* it = std::lower_bound(kNamedRefs + first, end, name, [](const NamedRef& ref, std::string_view key) {
+    return compare_name(ref.name, key) < 0;
+  });
+  return it != end && compare_name(it->name, name) == 0 ? it : nullptr;
 }
 
 char32_t numeric_value(char32_t value) {
@@ -206,7 +242,10 @@ bool url_is_safe(Text url) {
   return reader.safe();
 }
 
-bool is_ascii_ws(char32_t c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
+// Tab, line feed, form feed, carriage return and space, as bits.
+constexpr std::uint64_t kAsciiWs = 1ull << '\t' | 1ull << '\n' | 1ull << '\f' | 1ull << '\r' | 1ull << ' ';
+
+bool is_ascii_ws(char32_t c) { return c <= ' ' && ((kAsciiWs >> c) & 1) != 0; }
 
 // Every URL of a srcset value: candidates are separated by commas; each is
 // a URL (no white space) and optional descriptors, which may hold commas
@@ -248,47 +287,49 @@ bool srcset_is_safe(std::basic_string_view<Unit> value) {
 
 UrlAttribute url_attribute_kind(const char* name, std::size_t length) {
   // Asked for every attribute of every kept tag, and most attributes are no
-  // URL: the names are kept in order of length, so that only those of the
-  // attribute's length are compared, and those mostly differ in the first
-  // byte.
+  // URL. No two of these names share both their length and their first
+  // letter, so those two pick the one name to compare.
   static constexpr std::array<std::string_view, 22> kUrlAttributes = {
       "src",        "cite",     "data",       "href",     "icon",     "ping",    "action",     "dynsrc",
       "lowsrc",     "poster",   "srcset",     "usemap",   "archive",  "classid", "profile",    "codebase",
       "longdesc",   "manifest", "background", "formaction", "xlink:href", "imagesrcset",
   };
   static constexpr std::size_t kLongest = 11;
-  // kFirst[n] is the place of the first name of length n or more.
-  static constexpr auto kFirst = [] {
-    std::array<std::size_t, kLongest + 2> first{};
-    std::size_t i = 0;
-    for (std::size_t n = 0; n < first.size(); ++n) {
-      while (i < kUrlAttributes.size() && kUrlAttributes[i].size() < n) {
-        ++i;
-      }
-      first[n] = i;
+  static constexpr int kNoName = -1;
+  // kCandidate[length][letter]: the place of the name, or kNoName.
+  static constexpr auto kCandidate = [] {
+    std::array<std::array<int, 26>, kLongest + 1> candidate{};
+    for (auto& row : candidate) {
+      row.fill(kNoName);
     }
-    return first;
+    for (std::size_t i = 0; i < kUrlAttributes.size(); ++i) {
+      const std::string_view url_name = kUrlAttributes[i];
+      int& place = candidate[url_name.size()][static_cast<std::size_t>(url_name[0] - 'a')];
+      place = place == kNoName ? static_cast<int>(i) : -2;  // -2: two names would share a place
+    }
+    return candidate;
   }();
-  static_assert(std::is_sorted(kUrlAttributes.begin(), kUrlAttributes.end(),
-                               [](std::string_view a, std::string_view b) { return a.size() < b.size(); }));
-  if (length > kLongest) {
+  static_assert(std::all_of(kCandidate.begin(), kCandidate.end(),
+                            [](const auto& row) { return std::find(row.begin(), row.end(), -2) == row.end(); }));
+  if (length == 0 || length > kLongest) {
     return UrlAttribute::kNone;
   }
   const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
-  const auto same = [&](std::string_view url_name) {
-    for (std::size_t i = 0; i < length; ++i) {
-      if (lower(name[i]) != url_name[i]) {
-        return false;
-      }
-    }
-    return true;
-  };
-  const auto* const end = kUrlAttributes.begin() + kFirst[length + 1];
-  const auto* const found = std::find_if(kUrlAttributes.begin() + kFirst[length], end, same);
-  if (found == end) {
+  const char first = lower(name[0]);
+  if (first < 'a' || first > 'z') {
     return UrlAttribute::kNone;
   }
-  return *found == "srcset" || *found == "imagesrcset" ? UrlAttribute::kSrcset : UrlAttribute::kUrl;
+  const int place = kCandidate[length][static_cast<std::size_t>(first - 'a')];
+  if (place == kNoName) {
+    return UrlAttribute::kNone;
+  }
+  const std::string_view url_name = kUrlAttributes[static_cast<std::size_t>(place)];
+  for (std::size_t i = 1; i < length; ++i) {
+    if (lower(name[i]) != url_name[i]) {
+      return UrlAttribute::kNone;
+    }
+  }
+  return url_name == "srcset" || url_name == "imagesrcset" ? UrlAttribute::kSrcset : UrlAttribute::kUrl;
 }
 
 // Decodes the value one character or reference at a time, handing each
@@ -323,12 +364,14 @@ void decode_each(std::string_view text, Sink sink) {
 }
 
 std::u32string decode_attribute_value(const char* value, std::size_t length) {
-  std::u32string out;
-  out.reserve(length);
-  decode_each(std::string_view(value, length), [&out](char32_t c) {
-    out.push_back(c);
+  // No byte or reference decodes to more code points than it has bytes.
+  std::u32string out(length, U'\0');
+  std::size_t used = 0;
+  decode_each(std::string_view(value, length), [&out, &used](char32_t c) {
+    out[used++] = c;
     return false;
   });
+  out.resize(used);
   return out;
 }
 

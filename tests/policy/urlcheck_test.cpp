@@ -76,6 +76,29 @@ TEST(UrlCheck, ReferencesWithoutSemicolonBeforeEqualsOrAlnumStayAsTheyAre) {
   EXPECT_EQ(decode_attribute_value("&notin;", 7), U"\u2209");  // the longest name wins
 }
 
+// The table of named references, as the decoder has it.
+struct NamedRef {
+  const char* name;
+  char32_t first;
+  char32_t second;
+};
+#include "policy/entities.inc"
+
+TEST(UrlCheck, EveryNamedReferenceIsFound) {
+  for (const NamedRef& ref : kNamedRefs) {
+    const std::string text = std::string("&") + ref.name;
+    std::u32string expected(1, ref.first);
+    if (ref.second != 0) {
+      expected += ref.second;
+    }
+    SCOPED_TRACE(text);
+    EXPECT_EQ(decode_attribute_value(text.data(), text.size()), expected);
+  }
+  EXPECT_EQ(decode_attribute_value("&", 1), U"&");
+  EXPECT_EQ(decode_attribute_value("&zzz;", 5), U"&zzz;");
+  EXPECT_EQ(decode_attribute_value("&\xff;", 3), U"&\xff;");
+}
+
 TEST(UrlCheck, NumericReferencesFollowTheStandardsReplacements) {
   EXPECT_EQ(decode_attribute_value("&#0;", 4), U"\uFFFD");
   EXPECT_EQ(decode_attribute_value("&#x80;", 6), U"\u20AC");   // windows-1252
@@ -108,7 +131,8 @@ TEST(UrlCheck, UrlAttributesInAnyCase) {
       {"href", UrlAttribute::kUrl},     {"HREF", UrlAttribute::kUrl},     {"Src", UrlAttribute::kUrl},
       {"xlink:href", UrlAttribute::kUrl}, {"formaction", UrlAttribute::kUrl}, {"srcset", UrlAttribute::kSrcset},
       {"IMAGESRCSET", UrlAttribute::kSrcset}, {"title", UrlAttribute::kNone}, {"hrefx", UrlAttribute::kNone},
-      {"", UrlAttribute::kNone},
+      {"", UrlAttribute::kNone},           {"XLINK:HREF", UrlAttribute::kUrl}, {"0src", UrlAttribute::kNone},
+      {"\xc3\xa9src", UrlAttribute::kNone}, {"hrEF", UrlAttribute::kUrl},
   };
   for (const auto& [name, kind] : cases) {
     SCOPED_TRACE(name);
