@@ -956,11 +956,10 @@ using runs::only;
 
 constexpr std::initializer_list<char> kWs = {'\t', '\n', '\f', '\r', ' '};
 
-// After a tag's name, an attribute or its value: white space, '/' and
-// '>' end or separate, anything else begins an attribute name.
-constexpr CharSet between_attributes(CharSet set) {
-  return set.moving(kWs, kBeforeAttrName).moving({'/'}, kSelfClosing).moving_all_but({'>'}, kAttrName);
-}
+// After a value or a '/': white space and '/' separate, '>' ends the tag,
+// anything else begins an attribute name.
+constexpr CharSet kBetweenAttributes =
+    CharSet{}.moving(kWs, kBeforeAttrName).moving({'/'}, kSelfClosing).moving_all_but({'>'}, kAttrName);
 
 constexpr std::array<CharSet, kStateCount> make_joins() {
   std::array<CharSet, kStateCount> joins{};
@@ -982,8 +981,8 @@ constexpr std::array<CharSet, kStateCount> make_joins() {
   joins[kValueDq] = all_but({'"'}).moving({'"'}, kAfterValue);
   joins[kValueSq] = all_but({'\''}).moving({'\''}, kAfterValue);
   joins[kValueUq] = all_but({'\t', '\n', '\f', '\r', ' ', '>'}).moving(kWs, kBeforeAttrName);
-  joins[kAfterValue] = between_attributes(CharSet{});
-  joins[kSelfClosing] = between_attributes(CharSet{});
+  joins[kAfterValue] = kBetweenAttributes;
+  joins[kSelfClosing] = kBetweenAttributes;
   joins[kMarkupDecl] = CharSet{}.moving({'-'}, kMdDash).moving_all_but({'[', '>'}, kBogusComment);
   joins[kMdDash] = CharSet{}.moving({'-'}, kCommentStart).moving_all_but({'>'}, kBogusComment);
   joins[kCommentStart] = CharSet{}.moving({'-'}, kCommentStartDash).moving_all_but({'>'}, kComment);
@@ -1071,7 +1070,6 @@ void note_tag(const char* piece) {
     content_after = raw_state_for(name);
   }
 }
-
 
 const char* join_run(const char* p, const char* end, std::uint32_t& lines) {
   return runs::join_run(kJoins, state, p, end, lines);

@@ -112,7 +112,7 @@ enum State : int {
 int state = kText;
 int in_script = 0;
 bool safe_scan = false;
-bool join_runs = true;
+bool join_runs = true;  // the states' tables spare handler calls (tests turn it off)
 const char* handed_piece = nullptr;  // the piece a hook is running on, if any
 std::size_t handed_length = 0;       // and its length
 std::uint32_t curr_line = 1;
@@ -502,7 +502,6 @@ std::size_t piece_length(const char* piece) {
 }
 
 bool raw_text_follows() { return safe_scan && safescan::raw_text_follows(); }
-
 
 void discard_piece() {
   len = 0;
