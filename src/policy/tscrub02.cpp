@@ -126,8 +126,7 @@ bool has_raw_text() {
 // attribute value, and a value comes after '='; without a ':' or a
 // character reference no value can hold a scheme.
 bool may_hold_url_scheme(const char* piece) {
-  const char* const value = std::strchr(piece, '=');
-  if (value == nullptr) {
+  if (std::strchr(piece, '=') == nullptr) {
     return false;
   }
   // Any ':' or '&' will do: looking for one from the start is cheaper
