@@ -296,6 +296,7 @@ UrlAttribute url_attribute_kind(const char* name, std::size_t length) {
   };
   static constexpr std::size_t kLongest = 11;
   static constexpr int kNoName = -1;
+  static constexpr int kShared = -2;  // two names would share the place: never so
   // kCandidate[length][letter]: the place of the name, or kNoName.
   static constexpr auto kCandidate = [] {
     std::array<std::array<int, 26>, kLongest + 1> candidate{};
@@ -305,12 +306,12 @@ UrlAttribute url_attribute_kind(const char* name, std::size_t length) {
     for (std::size_t i = 0; i < kUrlAttributes.size(); ++i) {
       const std::string_view url_name = kUrlAttributes[i];
       int& place = candidate[url_name.size()][static_cast<std::size_t>(url_name[0] - 'a')];
-      place = place == kNoName ? static_cast<int>(i) : -2;  // -2: two names would share a place
+      place = place == kNoName ? static_cast<int>(i) : kShared;
     }
     return candidate;
   }();
   static_assert(std::all_of(kCandidate.begin(), kCandidate.end(),
-                            [](const auto& row) { return std::find(row.begin(), row.end(), -2) == row.end(); }));
+                            [](const auto& row) { return std::find(row.begin(), row.end(), kShared) == row.end(); }));
   if (length == 0 || length > kLongest) {
     return UrlAttribute::kNone;
   }

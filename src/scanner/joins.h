@@ -82,6 +82,8 @@ struct CharSet {
     return set;
   }
 
+  constexpr void stay(unsigned char c) { table[c] = c == '\n' ? kJoinsLine : kJoins; }
+
   constexpr void move(unsigned char c, int state) {
     table[c] = 0;
     moves[c] = static_cast<unsigned char>(state | (c == '\n' ? kCountsLine : 0));
@@ -108,7 +110,7 @@ struct CharSet {
 constexpr CharSet all_but(std::initializer_list<char> excluded) {
   CharSet set{};
   for (std::size_t i = 1; i < set.table.size(); ++i) {
-    set.table[i] = i == '\n' ? kJoinsLine : kJoins;
+    set.stay(static_cast<unsigned char>(i));
   }
   for (const char c : excluded) {
     set.table[static_cast<unsigned char>(c)] = 0;
@@ -121,7 +123,7 @@ constexpr CharSet all_but(std::initializer_list<char> excluded) {
 constexpr CharSet only(std::initializer_list<char> joining) {
   CharSet set{};
   for (const char c : joining) {
-    set.table[static_cast<unsigned char>(c)] = c == '\n' ? kJoinsLine : kJoins;
+    set.stay(static_cast<unsigned char>(c));
   }
   set.list_stops();
   return set;
