@@ -21,7 +21,6 @@ namespace {
 
 constexpr const char* kCfgName = "tessel.cfg";
 constexpr std::size_t kOutputBufferSize = 1 << 16;
-constexpr std::size_t kWarningBufferSize = 1 << 13;
 
 std::FILE* pCfg = nullptr;
 std::FILE* pIn = nullptr;
@@ -242,12 +241,16 @@ int main(int argc, char* argv[]) {
   // Unbuffered, every warning is a write of its own, and a lint run over a
   // page full of flagged attributes spends more time in those writes than
   // in filtering. Where no one reads them as they come (standard error is
-  // not a terminal), warnings are written in blocks like the output, and
-  // the rest at exit.
+  // not a terminal), warnings are written in blocks like the output: the
+  // scanner writes them out before each read of input, and exit the rest.
+  // It can only tell a read from the stream's own buffer where it sees it.
+#ifdef TESSEL_STREAM_BUFFERS
+  constexpr std::size_t kWarningBufferSize = 1 << 13;
   static char warning_buffer[kWarningBufferSize];
   if (isatty(fileno(stderr)) == 0) {
     std::setvbuf(stderr, warning_buffer, _IOFBF, sizeof warning_buffer);
   }
+#endif
   int status = get_args(argc, argv);
   if (status == 0 && pCfg == nullptr) {
     status = default_cfg();

@@ -530,9 +530,24 @@ void sync_stream(std::FILE* in) {
 #endif
 }
 
+// Warnings may wait in standard error's buffer (see main). They go out
+// before the scanner waits for more input: none then waits on a slow writer
+// of the input, and a run killed by a signal loses at most the warnings of
+// the input it has buffered.
+void write_warnings_before_read(std::FILE* in) {
+#ifdef TESSEL_STREAM_BUFFERS
+  if (in->_IO_read_ptr >= in->_IO_read_end) {
+    (void)std::fflush(stderr);
+  }
+#else
+  (void)in;
+#endif
+}
+
 // Opens the next window on the input; false at its end.
 bool next_window(std::FILE* in) {
   sync_stream(in);
+  write_warnings_before_read(in);
   const int c = getc_unlocked(in);
   if (c == EOF) {
     read_errno = errno;

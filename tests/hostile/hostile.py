@@ -13,6 +13,7 @@ import hashlib
 import os
 import random
 import resource
+import select
 import signal
 import subprocess
 import sys
@@ -224,6 +225,31 @@ def case_warnings_past_a_failed_write(c):
     warnings = b"".join(b"Warning: <B%d> tag on line %d\n" % (i, i) for i in range(1, 3001))
     status, _, err = c.run(["-f", cfg, doc], stdout_path="/dev/full")
     expect((status, err), (1, warnings + b"Unable to write HTML: No space left on device\n"), "result")
+
+
+def case_warnings_while_input_waits(c):
+    # A writer that pauses: the warnings of what tessel has read arrive while
+    # it waits for more, though standard error is not a terminal.
+    cfg = c.write("c.cfg", b"DEFAULT: WARN\n")
+    proc = subprocess.Popen([c.tessel, "-f", cfg], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, cwd=c.tmp)
+    try:
+        proc.stdin.write(b"<b>\n<i>\n")
+        proc.stdin.flush()
+        expected = b"Warning: <B> tag on line 1\nWarning: <I> tag on line 2\n"
+        got = b""
+        while len(got) < len(expected):
+            ready, _, _ = select.select([proc.stderr], [], [], 10)
+            chunk = os.read(proc.stderr.fileno(), 4096) if ready else b""
+            if not chunk:
+                break
+            got += chunk
+        expect(got, expected, "warnings before the end of input")
+    finally:
+        proc.stdin.close()
+        proc.stderr.close()
+        proc.wait()
+    expect(proc.returncode, 0, "status")
 
 
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
