@@ -217,6 +217,10 @@ int filter() {
   install_text_scrubber(scrub_text);
   install_comment_scrubber(scrub_comment);
   install_safe_scan(cfg_mode(config) == MODE_SAFE);
+  // Input is read in blocks as large as the output's: fewer reads, and fewer
+  // times that warnings are written out before one.
+  static char input_buffer[kOutputBufferSize];
+  std::setvbuf(pIn, input_buffer, _IOFBF, sizeof input_buffer);
   const int status = scrub_html(pIn, stdout);
   return confirm_streams(status);
 }
