@@ -34,10 +34,22 @@ constexpr std::size_t kNameBuffSize = 128;
 constexpr std::size_t kNameMax = kNameBuffSize - 1;
 
 Config* config = nullptr;
-std::vector<std::string> regions;  // innermost region last
+// A region dropped whole: the upper-case name of its start tag and, when
+// that tag opened a namespace frame (safe mode), the frame depth after it.
+struct Region {
+  std::string name;
+  std::size_t frame_depth;  // 0 when the tag opened no frame
+};
+std::vector<Region> regions;  // innermost region last
 std::array<char, kNameBuffSize> name_buff{};
 std::array<char, kNameBuffSize> attr_name{};
 bool safe = false;          // the installed Config asks for safe mode
+// The last bytes written are a text run's '<' (safe mode). It was text
+// because the markup after it was not a letter, '/', '!' or '?'; when that
+// markup is dropped, the next text written follows the '<' directly and
+// must not begin with one of those, or the two would make markup that no
+// one judged.
+bool text_lt_written = false;
 Action tag_action = ACTION_KEEP;  // the action scrub_tag found for name_buff
 const CfgTag* tag_entry = nullptr;  // and the tag's entry, when it is named
 
@@ -105,7 +117,16 @@ const char* find_tag_name(const char* piece, bool* end_tag) {
 
 bool dropping() { return !regions.empty(); }
 
-void write_tag(const char* piece, std::FILE* out) { (void)put_tag(piece, out); }
+// Between documents: no region open, nothing written yet.
+void start_afresh() {
+  regions.clear();
+  text_lt_written = false;
+}
+
+void write_tag(const char* piece, std::FILE* out) {
+  text_lt_written = false;
+  (void)put_tag(piece, out);
+}
 
 void write_segment(const char* begin, const char* end, std::FILE* out) {
   (void)put_bytes(begin, static_cast<std::size_t>(end - begin), out);
@@ -147,9 +168,28 @@ int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   return 0;
 }
 
+void open_region() { regions.push_back(Region{name_buff.data(), tag_opened_frame() ? frame_depth() : 0}); }
+
+// A region ends at its own end tag. One whose start tag opened a namespace
+// frame ends instead where the scanner closes that frame, before the tag
+// that closes it is judged: at its own end tag, or at an HTML tag that ends
+// foreign content (<p> inside <svg>). Browsers ignore an </svg> inside a
+// <foreignObject>, and so does the scanner: the region goes on too, since
+// what follows is still read by the frame's rules.
+bool ends_region() {
+  const Region& region = regions.back();
+  return region.frame_depth == 0 && region.name == name_buff.data();
+}
+
+void close_regions_of_closed_frames() {
+  while (dropping() && regions.back().frame_depth > frame_depth()) {
+    regions.pop_back();
+  }
+}
+
 int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
   if (action == ACTION_DROP_ALL) {
-    regions.emplace_back(name_buff.data());
+    open_region();
     return 0;
   }
   if (action == ACTION_WARN) {
@@ -157,8 +197,8 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   }
   const bool written = action != ACTION_DROP && !dropping();
   const int result = written ? write_start_tag(piece, out, line, action) : 0;
-  if (!written && has_raw_text()) {
-    regions.emplace_back(name_buff.data());
+  if (!written && (has_raw_text() || tag_opened_frame())) {
+    open_region();
   }
   return result;
 }
@@ -178,6 +218,7 @@ void write_end_tag(const char* piece, const char* name, std::FILE* out) {
     write_tag(piece, out);  // "/name" alone, the usual end tag
     return;
   }
+  text_lt_written = false;
   putc_unlocked('<', out);
   putc_unlocked('/', out);
   write_segment(name, end, out);
@@ -188,7 +229,7 @@ int scrub_end_tag(const char* piece, const char* name, std::FILE* out, unsigned 
   if (action == ACTION_WARN) {
     warn_tag("/", line);
   }
-  if (dropping() && regions.back() == name_buff.data()) {
+  if (dropping() && ends_region()) {
     regions.pop_back();
     return 0;
   }
@@ -199,6 +240,22 @@ int scrub_end_tag(const char* piece, const char* name, std::FILE* out, unsigned 
 }
 
 bool is_valid_action(Action action) { return action >= ACTION_KEEP && action <= ACTION_EDIT; }
+
+bool is_safe_mode() { return cfg_valid(config) != 0 && cfg_mode(config) == MODE_SAFE; }
+
+// Whether c after a '<' begins markup in a browser's text.
+bool begins_markup_after_lt(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '/' || c == '!' || c == '?';
+}
+
+// Writes text with its first byte as a character reference, which a
+// browser shows as the byte itself but never reads as markup after a '<'.
+int put_reference_then(const char* text, std::size_t length, std::FILE* out) {
+  if (std::fprintf(out, "&#%d;", static_cast<unsigned char>(text[0])) < 0) {
+    return EOF;
+  }
+  return put_bytes(text + 1, length - 1, out);
+}
 
 // ---- attribute segments ----
 
@@ -332,10 +389,10 @@ Config* install_config(Config* cfg) {
 
 int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
   if (piece == nullptr || out == nullptr) {
-    regions.clear();
+    start_afresh();
     return 0;
   }
-  safe = cfg_valid(config) != 0 && cfg_mode(config) == MODE_SAFE;
+  safe = is_safe_mode();
   bool end_tag = false;
   const char* name = find_tag_name(piece, &end_tag);
   copy_upper(name, name_buff, safe ? kEndsSafeTagName : kEndsClassicTagName);
@@ -345,27 +402,32 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
     std::fputs("scrub_tag: invalid action\n", stderr);
     return 1;
   }
+  close_regions_of_closed_frames();
   return end_tag ? scrub_end_tag(piece, name, out, line, action) : scrub_start_tag(piece, out, line, action);
 }
 
 int scrub_text(const char* piece, std::FILE* out, unsigned long /*line*/) {
   if (piece == nullptr || out == nullptr) {
-    regions.clear();
+    start_afresh();
     return 0;
   }
   if (dropping()) {
     return 0;
   }
-  if (put_piece(piece, out) == EOF) {
+  const std::size_t length = piece_length(piece);
+  const bool joins_lt = text_lt_written && begins_markup_after_lt(piece[0]);
+  const int written = joins_lt ? put_reference_then(piece, length, out) : put_bytes(piece, length, out);
+  if (written == EOF) {
     std::perror("Unable to write HTML");
     return 1;
   }
+  text_lt_written = piece[length - 1] == '<' && is_safe_mode();
   return 0;
 }
 
 int scrub_comment(const char* piece, std::FILE* out, unsigned long line) {
   if (piece == nullptr || out == nullptr) {
-    regions.clear();
+    start_afresh();
     return 0;
   }
   switch (cfg_comment_action(config)) {
@@ -412,6 +474,7 @@ const char* find_attribute(const char* text) {
 }
 
 int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
+  text_lt_written = false;
   fputc_unlocked('<', out);
   const char* p = skip_space(piece);
   while (*p != '\0' && !ends_name(*p)) {

@@ -22,7 +22,7 @@
 //                     | '?'                      | text, mark                 | bogus_comment
 //                     | other                    | release; again in data     | data
 //  end_tag_open       | letter                   | text, mark, append "/"     | tag_name
-//                     | '>'                      | drop "</>"                 | data
+//                     | '>'                      | drop "</>", text, mark     | data
 //                     | EOF                      | release, text              | end
 //                     | other                    | text, mark, append "/"     | bogus_comment
 //  tag_name           | WS                       |                            | before_attr_name
@@ -181,6 +181,7 @@ int raw_return = kRaw;
 // follows it, as note_tag decides.
 bool self_closing = false;
 int content_after = 0;
+bool opened_frame = false;  // the start tag last noted opened a namespace frame
 std::size_t cdata_matched = 0;
 // The name after "<" or "</" inside an escaped script, for double escapes.
 char temp[kNameMax + 1] = {};
@@ -506,8 +507,13 @@ int do_end_tag_open(int c) {
     return result != 0 ? result : process_text();
   }
   if (c == '>') {
-    held_len = 0;  // "</>" is dropped, and the text around it runs on
-    return go(kData);
+    // "</>" is dropped. It ends the text run before it, so that the policy
+    // sees that the text after it does not follow that run in the input.
+    held_len = 0;
+    state = kData;
+    const int result = process_text();
+    mark_piece_start();
+    return result;
   }
   int result = begin_markup();
   if (result == 0) {
@@ -1018,6 +1024,7 @@ void reset() {
   frames.clear();
   direct_frames = 0;
   enter('H', "");
+  opened_frame = false;
   cdata_matched = 0;
 }
 
@@ -1032,7 +1039,9 @@ constexpr std::array<bool, 256> kEndsTagName = [] {
   return table;
 }();
 
-void note_tag(const char* piece) {
+namespace {
+
+void note_frames(const char* piece) {
   end_tag = *piece == '/';
   if (end_tag && frames.size() == 1) {
     direct_frames = 0;  // plain HTML: an end tag opens and closes nothing
@@ -1070,6 +1079,18 @@ void note_tag(const char* piece) {
     content_after = raw_state_for(name);
   }
 }
+
+}  // namespace
+
+void note_tag(const char* piece) {
+  const std::size_t before = frames.size();
+  note_frames(piece);
+  opened_frame = !end_tag && frames.size() > before;
+}
+
+bool tag_opened_frame() { return opened_frame; }
+
+std::size_t frame_depth() { return frames.size(); }
 
 const char* join_run(const char* p, const char* end, std::uint32_t& lines) {
   return runs::join_run(kJoins, state, p, end, lines);

@@ -4,6 +4,7 @@
 #ifndef TESSEL_SAFESCAN_H
 #define TESSEL_SAFESCAN_H
 
+#include <cstddef>
 #include <cstdint>
 
 namespace safescan {
@@ -24,6 +25,12 @@ void note_tag(const char* piece);
 // Whether the scanner reads what follows the tag last noted as text (the
 // tag began a raw-text element in HTML content).
 [[nodiscard]] bool raw_text_follows();
+// Whether the tag last noted was a start tag that opened a namespace frame
+// (<svg>, <math>, an HTML integration point inside them): what follows it
+// is read by that namespace's rules until the frame closes.
+[[nodiscard]] bool tag_opened_frame();
+// How many namespace frames are open (1 in plain HTML).
+[[nodiscard]] std::size_t frame_depth();
 
 }  // namespace safescan
 

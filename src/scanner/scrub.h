@@ -134,6 +134,13 @@ bool install_join_runs(bool on);
 // handed to the tag hook as text (a raw-text element in HTML content); the
 // policy drops such content whole with a start tag it does not write.
 [[nodiscard]] bool raw_text_follows();
+// In safe mode, whether that start tag opened a namespace frame (<svg>,
+// <math>, an HTML integration point inside them), and how many frames are
+// open after it (1 in plain HTML; 0 in classic mode). The scanner reads
+// what follows such a tag by the frame's rules until the frame closes, so
+// the policy drops it whole with a start tag it does not write.
+[[nodiscard]] bool tag_opened_frame();
+[[nodiscard]] std::size_t frame_depth();
 
 // For the markup machines: the current line becomes the line of the next
 // piece; the pending piece is forgotten.

@@ -3,7 +3,7 @@
 // No element, attribute or URL outside the configuration's policy may
 // survive.
 //
-//   node security.mjs TESSEL CONFIG VECTORS_JSONL
+//   node security.mjs TESSEL CONFIG VECTORS_JSONL...
 //
 // The policy is read from the configuration file itself: tags given KEEP or
 // WARN keep every attribute; edited tags keep the attributes their braces
@@ -13,7 +13,7 @@ import { spawnSync } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { parse } from 'parse5';
 
-const [tessel, configPath, vectorsPath] = process.argv.slice(2);
+const [tessel, configPath, ...vectorsPaths] = process.argv.slice(2);
 
 function readPolicy(text) {
   const src = text.replace(/#[^\n]*/g, ' ');
@@ -88,7 +88,8 @@ function violations(node, policy, found) {
 }
 
 const policy = readPolicy(readFileSync(configPath, 'latin1'));
-const vectors = readFileSync(vectorsPath, 'utf8').split('\n').filter(Boolean).map((l) => JSON.parse(l));
+const vectors = vectorsPaths.flatMap((path) =>
+  readFileSync(path, 'utf8').split('\n').filter(Boolean).map((l) => JSON.parse(l)));
 let bad = 0;
 for (const { id, payload } of vectors) {
   const run = spawnSync(tessel, ['-f', configPath], { input: Buffer.from(payload, 'utf8') });
