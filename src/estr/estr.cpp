@@ -3,6 +3,8 @@
 // half again, so collecting n bytes costs O(log n) reallocations.
 #include "estr/estr.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,6 +80,15 @@ int make_room_for_one(Estr* es) {
   return 1;
 }
 
+// Where mem lies in the string's own buffer, or -1: a caller may append or
+// assign part of the string itself, which growing the buffer would free
+// and which may overlap where it goes.
+std::ptrdiff_t offset_in_buffer(const Estr* es, const void* mem) {
+  const auto at = reinterpret_cast<std::uintptr_t>(mem);
+  const auto begin = reinterpret_cast<std::uintptr_t>(es->buffer);
+  return at >= begin && at - begin < es->capacity ? static_cast<std::ptrdiff_t>(at - begin) : -1;
+}
+
 int append_block(Estr* es, const void* mem, std::uint32_t count, const char* overflow_message) {
   if (estr_valid(es) == 0) {
     return 1;
@@ -87,11 +98,12 @@ int append_block(Estr* es, const void* mem, std::uint32_t count, const char* ove
     return 1;
   }
   const std::uint32_t total = es->length + count;
+  const std::ptrdiff_t own = offset_in_buffer(es, mem);
   if (total > es->capacity && expand_n(es, roomy(total)) != 0) {
     return 1;
   }
   if (count > 0) {
-    std::memcpy(es->buffer + es->length, mem, count);
+    std::memmove(es->buffer + es->length, own >= 0 ? es->buffer + own : mem, count);
   }
   es->length = total;
   return 0;
@@ -196,7 +208,7 @@ int estr_assign_str(Estr* es, const char* str) {
     return 1;
   }
   if (n > 0) {
-    std::memcpy(es->buffer, str, n);
+    std::memmove(es->buffer, str, n);  // str may be a part of the string itself
   }
   es->length = n;
   return 0;

@@ -166,6 +166,23 @@ TEST_F(EstrTest, BlockAppendsAndAssignsMakeRoomInOneStep) {
   EXPECT_TRUE(reports.empty());
 }
 
+// Appending or assigning part of the string itself: the source must be read
+// where it is after the buffer grows (under AddressSanitizer the old block is
+// always freed), and may overlap where it goes.
+TEST_F(EstrTest, ItsOwnContentCanBeAppendedAndAssigned) {
+  const std::string start = "0123456789abcdefghijklmnopqrstu";
+  EstrPtr es(estr_construct_str(start.c_str()));
+  ASSERT_NE(es, nullptr);
+  ASSERT_EQ(capacity_of(es.get()), 32u);
+  ASSERT_EQ(estr_append_str(es.get(), estr_c_str(es.get())), 0);
+  EXPECT_EQ(content_of(es.get()), start + start);
+  ASSERT_EQ(estr_append_mem(es.get(), estr_c_str(es.get()) + 10, 52), 0);
+  EXPECT_EQ(content_of(es.get()), start + start + (start + start).substr(10));
+  ASSERT_EQ(estr_assign_str(es.get(), estr_c_str(es.get()) + 1), 0);
+  EXPECT_EQ(content_of(es.get()), (start + start + (start + start).substr(10)).substr(1));
+  EXPECT_TRUE(reports.empty());
+}
+
 TEST_F(EstrTest, AssignAndClearReplaceContentButNeverShrink) {
   EstrPtr es(estr_construct_str(std::string(100, 'a').c_str()));
   ASSERT_NE(es, nullptr);
