@@ -6,6 +6,7 @@
 // document) does not compare against every configured name.
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "config/config.h"
 
@@ -287,13 +288,16 @@ void free_attributes(TagEntry* entry) {
 }
 
 // Counts one more setting of a value that may be set once: 1 after the
-// message when it had been set before, else 0. Every call counts.
+// message when it had been set before, else 0. Every call counts, up to
+// the counter's largest value, where it stays rather than wrap to zero.
 int count_setting(std::int32_t* count, const char* repeat_message) {
   const int result = *count != 0 ? 1 : 0;
   if (result != 0) {
     std::fputs(repeat_message, stderr);
   }
-  ++*count;
+  if (*count < std::numeric_limits<std::int32_t>::max()) {
+    ++*count;
+  }
   return result;
 }
 
