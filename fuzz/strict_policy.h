@@ -66,8 +66,20 @@ inline Config* strict_policy(bool safe) {
 }
 
 // The most safe mode may write beyond the document's own bytes: the '>' of a
-// comment left open at the end, which the comment hook closes.
-inline std::size_t output_allowance(bool safe) { return safe ? 1 : 0; }
+// comment left open at the end, which the comment hook closes, and for each
+// '<' that is text, a character reference of up to six bytes ("&#122;") in
+// place of the byte after it, where dropped markup came between them.
+inline std::size_t output_allowance(const std::uint8_t* document, std::size_t size, bool safe) {
+  if (!safe) {
+    return 0;
+  }
+  constexpr std::size_t kReferenceGrowth = 5;
+  std::size_t less_thans = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    less_thans += document[i] == '<' ? 1 : 0;
+  }
+  return 1 + kReferenceGrowth * less_thans;
+}
 
 // Filters document under the strict configuration with the policy hooks,
 // leaving the policy's regions cleared, no Config installed and the classic
@@ -89,7 +101,7 @@ inline int scrub_strict(const std::uint8_t* document, std::size_t size, std::str
   if (text != nullptr) {
     text->assign(output.data(), written);
   }
-  if (status == 0 && written > size + output_allowance(safe)) {
+  if (status == 0 && written > size + output_allowance(document, size, safe)) {
     status = -1;
   }
   return status;
