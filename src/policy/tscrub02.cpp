@@ -8,7 +8,14 @@
 // The scanner reads the body of a script (in safe mode, of every raw-text
 // element) as text whatever the policy does with its start tag, so a start
 // tag of such an element that is not written opens a region too: its body
-// never goes out without it.
+// never goes out without it. In safe mode the same holds for a start tag
+// that opens a namespace frame (<svg>, <math>): the scanner reads what
+// follows by that namespace's rules until the frame closes, and the region
+// lasts as long.
+//
+// Safe mode also keeps dropped markup from joining what is written around
+// it: a '<' that is text, written just before the text after dropped
+// markup, must not make a tag with it (see text_lt_written).
 //
 // In safe mode the scanner splits markup as browsers do, and the policy
 // reads names and attributes the same way: a name ends at white space or
