@@ -343,6 +343,42 @@ Segment split_classic(const char* text) {
 
 bool starts_with_separator(const Segment& s) { return s.name != s.begin || *s.begin == '\0'; }
 
+// How the last attribute written ends, which decides what may follow it.
+enum class Ending { kTagName, kBareName, kQuotedValue, kUnquotedValue };
+
+Ending ending_of(const Segment& s) {
+  if (s.value == nullptr) {
+    return Ending::kBareName;
+  }
+  const char before = s.value[-1];  // an unquoted value follows '=' or white space
+  return before == '"' || before == '\'' ? Ending::kQuotedValue : Ending::kUnquotedValue;
+}
+
+// A kept segment right after one that was left out must not run into what
+// was written before it and change its meaning:
+// - an unquoted value runs on to white space, '/' included: a space ends it;
+// - a name written without a value takes a '=' that follows it, white space
+//   or not, and what comes after as its value (browsers start a name with
+//   '=' after a value): a '/' ends the name first;
+// - otherwise a segment without a separator of its own would join the name
+//   or value before it: a space keeps it apart.
+void separate_from_written(const Segment& s, Ending written, std::FILE* out) {
+  if (written == Ending::kUnquotedValue) {
+    if (!is_html_space(*s.begin)) {
+      fputc_unlocked(' ', out);
+    }
+    return;
+  }
+  if (s.name_length == 0) {
+    return;  // the separators at the end of the tag
+  }
+  if (written == Ending::kBareName && *s.name == '=') {
+    fputc_unlocked('/', out);
+  } else if (!starts_with_separator(s)) {
+    fputc_unlocked(' ', out);
+  }
+}
+
 // Whether a kept attribute may be written: false (after a warning) for a
 // URL attribute whose URL a browser would run or load as active content.
 bool url_allows(const Segment& s, bool recorded, unsigned long line) {
@@ -492,17 +528,18 @@ int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
   const char* run = piece;
   const bool edited = tag_action == ACTION_EDIT;
   bool left_out = false;
+  Ending written = Ending::kTagName;
   while (*p != '\0') {
     const Segment s = safe ? split_safe(p) : split_classic(p);
     const bool kept = keep_segment(s, edited, line);
-    // A kept attribute right after one that was left out would otherwise run
-    // into what was written before it and change its meaning.
-    if (kept && safe && left_out && !starts_with_separator(s) && s.name_length != 0) {
-      fputc_unlocked(' ', out);
+    if (kept && safe && left_out && s.begin != s.end) {
+      separate_from_written(s, written, out);
     }
     if (!kept) {
       write_segment(run, s.begin, out);
       run = s.end;
+    } else if (s.name_length != 0) {
+      written = ending_of(s);
     }
     left_out = !kept;
     p = s.end;

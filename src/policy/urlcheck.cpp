@@ -275,9 +275,12 @@ bool srcset_is_safe(std::basic_string_view<Unit> value) {
     if (ends_candidate) {
       continue;
     }
-    int depth = 0;
-    for (; i < value.size() && (depth > 0 || value[i] != ','); ++i) {
-      depth += value[i] == '(' ? 1 : value[i] == ')' && depth > 0 ? -1 : 0;
+    // The descriptors run to the ',' that ends the candidate; a ',' inside
+    // parentheses does not, and the first ')' closes them: browsers do not
+    // nest them, so "x ((),javascript:y" holds a second candidate.
+    bool in_parens = false;
+    for (; i < value.size() && (in_parens || value[i] != ','); ++i) {
+      in_parens = value[i] == '(' || (in_parens && value[i] != ')');
     }
   }
   return true;

@@ -112,6 +112,9 @@ TEST(UrlCheck, SrcsetChecksEveryCandidate) {
   EXPECT_TRUE(safe_url("a.png 1x, b.png 2x", true));
   EXPECT_TRUE(safe_url("a.png, b.png", true));
   EXPECT_TRUE(safe_url("image(a,b) 1x, c.png 2x", true));
+  EXPECT_FALSE(safe_url("x ((),javascript:y", true));  // parentheses do not nest
+  EXPECT_FALSE(safe_url("x (a(b)c),javascript:y", true));
+  EXPECT_TRUE(safe_url("x ((a,b), c.png", true));
   EXPECT_FALSE(safe_url("a.png 1x, javascript:x 2x", true));
   EXPECT_FALSE(safe_url("a.png 1x,javascript:x", true));
   EXPECT_FALSE(safe_url("data:image/png;base64,AAAA 1x", true));
