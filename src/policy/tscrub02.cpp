@@ -202,7 +202,9 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   if (action == ACTION_WARN) {
     warn_tag("", line);
   }
-  const bool written = action != ACTION_DROP && !dropping();
+  // A raw-text start tag that browsers may ignore is never written: what the
+  // scanner reads as its text may be markup to them.
+  const bool written = action != ACTION_DROP && !dropping() && !raw_text_may_be_ignored();
   const int result = written ? write_start_tag(piece, out, line, action) : 0;
   if (!written && (has_raw_text() || tag_opened_frame())) {
     open_region();
