@@ -1107,9 +1107,12 @@ bool piece_names(const char* piece, std::string_view word) {
 void note_ignoring_parents(const char* piece) {
   if (end_tag) {
     in_select = in_select && !piece_names(piece, "select");
-  } else if (piece_names(piece, "select")) {
+    return;
+  }
+  const char first = lower(static_cast<unsigned char>(*piece));  // most tags: neither
+  if (first == 's' && piece_names(piece, "select")) {
     in_select = true;
-  } else if (piece_names(piece, "frameset")) {
+  } else if (first == 'f' && piece_names(piece, "frameset")) {
     after_frameset = true;
   }
 }
