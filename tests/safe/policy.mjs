@@ -2,10 +2,11 @@
 // output can check it, and the elements, attributes and URLs of a parsed
 // document (parse5) that fall outside it.
 //
-// Tags given KEEP or WARN keep every attribute; edited tags keep the
-// attributes their braces give KEEP or WARN (all of them with DEFAULT: KEEP
-// or WARN). URL attributes must be relative or use http, https, mailto, ftp
-// or tel.
+// Tags given KEEP or WARN keep every attribute. Edited tags keep the
+// attributes their braces give KEEP or WARN, drop those given DROP, and do
+// with the others as the braces' DEFAULT says (KEEP when there is none, and
+// whatever it says when the braces name no attribute). URL attributes must
+// be relative or use http, https, mailto, ftp or tel.
 
 export function readPolicy(text) {
   const src = text.replace(/#[^\n]*/g, ' ');
@@ -20,13 +21,14 @@ export function readPolicy(text) {
       tags.set(name, { allowed: allowing(action) && !dropAll, attributes: null, anyAttribute: true });
     } else {
       const attributes = new Set();
-      let anyAttribute = false;
+      const dropped = new Set();
       for (const a of m[3].matchAll(/ATTRIBUTE\s+([\w:-]+)\s*:\s*(\w+)/gi)) {
-        if (allowing(a[2].toUpperCase())) attributes.add(a[1].toLowerCase());
+        (allowing(a[2].toUpperCase()) ? attributes : dropped).add(a[1].toLowerCase());
       }
       const d = /DEFAULT\s*:\s*(\w+)/i.exec(m[3]);
-      if (attributes.size === 0 || (d && allowing(d[1].toUpperCase()))) anyAttribute = true;
-      tags.set(name, { allowed: true, attributes, anyAttribute });
+      const named = attributes.size + dropped.size > 0;
+      const anyAttribute = !named || !d || allowing(d[1].toUpperCase());
+      tags.set(name, { allowed: true, attributes, dropped, anyAttribute });
     }
   }
   const top = src.replace(/\{[^}]*\}?/g, ' ').replace(/<[^>]*>\s*:\s*\w+(\s+ALL)?/gi, ' ');
@@ -83,7 +85,9 @@ export function violations(node, policy, found) {
       if (!allowed) found.push(`element <${name}>`);
       for (const attr of child.attrs) {
         const attrName = (attr.prefix ? `${attr.prefix}:` : '') + attr.name.toLowerCase();
-        const attrAllowed = rule ? rule.anyAttribute || rule.attributes?.has(attrName) : policy.defaultAllows;
+        const attrAllowed = rule
+          ? rule.attributes?.has(attrName) || (rule.anyAttribute && !rule.dropped?.has(attrName))
+          : policy.defaultAllows;
         if (!attrAllowed) found.push(`attribute ${attrName} on <${name}>`);
         if (URL_ATTRIBUTES.has(attrName)) {
           for (const url of urlsOf(attrName, attr.value)) {
