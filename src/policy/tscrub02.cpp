@@ -130,9 +130,17 @@ void start_afresh() {
   text_lt_written = false;
 }
 
+// Every tag written goes out through one of these two, so that a '<' of
+// text is no longer the last thing written.
 void write_tag(const char* piece, std::FILE* out) {
   text_lt_written = false;
   (void)put_tag(piece, out);
+}
+
+// The '<' of a tag written a part at a time.
+void open_tag(std::FILE* out) {
+  text_lt_written = false;
+  putc_unlocked('<', out);
 }
 
 void write_segment(const char* begin, const char* end, std::FILE* out) {
@@ -227,8 +235,7 @@ void write_end_tag(const char* piece, const char* name, std::FILE* out) {
     write_tag(piece, out);  // "/name" alone, the usual end tag
     return;
   }
-  text_lt_written = false;
-  putc_unlocked('<', out);
+  open_tag(out);
   putc_unlocked('/', out);
   write_segment(name, end, out);
   putc_unlocked('>', out);
@@ -519,8 +526,7 @@ const char* find_attribute(const char* text) {
 }
 
 int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
-  text_lt_written = false;
-  fputc_unlocked('<', out);
+  open_tag(out);
   const char* p = skip_space(piece);
   while (*p != '\0' && !ends_name(*p)) {
     ++p;
