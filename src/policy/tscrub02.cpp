@@ -204,7 +204,9 @@ void close_regions_of_closed_frames() {
 
 int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
   if (action == ACTION_DROP_ALL) {
-    open_region();
+    if (!tag_closed_at_once()) {
+      open_region();  // a self-closing <svg/> has nothing inside to drop
+    }
     return 0;
   }
   if (action == ACTION_WARN) {

@@ -182,6 +182,7 @@ int raw_return = kRaw;
 bool self_closing = false;
 int content_after = 0;
 bool opened_frame = false;  // the start tag last noted opened a namespace frame
+bool closed_at_once = false;  // it was a self-closing foreign element
 // Inside <select>, and anywhere after <frameset>, browsers ignore the start
 // tags of most raw-text elements and read on as markup where the scanner
 // reads text. The scanner does not build the tree that would tell it where
@@ -425,7 +426,10 @@ bool foreign_start_tag(std::string_view name, const char* attrs) {
         leave();
       }
       direct_frames = 0;
-    } else if (!self_closing && frames.size() == before) {
+      return true;  // an HTML element after all
+    }
+    closed_at_once = self_closing;
+    if (!self_closing && frames.size() == before) {
       if (is_integration_point(name, frames.back().space, attrs)) {
         enter('H', name);
       } else {
@@ -1054,6 +1058,7 @@ namespace {
 
 void note_frames(const char* piece) {
   end_tag = *piece == '/';
+  closed_at_once = false;
   if (end_tag && frames.size() == 1) {
     direct_frames = 0;  // plain HTML: an end tag opens and closes nothing
     return;
@@ -1130,6 +1135,8 @@ void note_tag(const char* piece) {
 bool raw_text_may_be_ignored() { return raw_text_unsure; }
 
 bool tag_opened_frame() { return opened_frame; }
+
+bool tag_closed_at_once() { return closed_at_once; }
 
 std::size_t frame_depth() { return frames.size(); }
 

@@ -32,6 +32,9 @@ void note_tag(const char* piece);
 // (<svg>, <math>, an HTML integration point inside them): what follows it
 // is read by that namespace's rules until the frame closes.
 [[nodiscard]] bool tag_opened_frame();
+// Whether the tag last noted was a self-closing foreign element (<svg/>,
+// <path/> inside SVG): browsers close it at once, so nothing is inside it.
+[[nodiscard]] bool tag_closed_at_once();
 // How many namespace frames are open (1 in plain HTML).
 [[nodiscard]] std::size_t frame_depth();
 

@@ -509,6 +509,8 @@ bool tag_opened_frame() { return safe_scan && safescan::tag_opened_frame(); }
 
 std::size_t frame_depth() { return safe_scan ? safescan::frame_depth() : 0; }
 
+bool tag_closed_at_once() { return safe_scan && safescan::tag_closed_at_once(); }
+
 void discard_piece() {
   len = 0;
   clear_spill();

@@ -145,6 +145,10 @@ bool install_join_runs(bool on);
 // the policy drops it whole with a start tag it does not write.
 [[nodiscard]] bool tag_opened_frame();
 [[nodiscard]] std::size_t frame_depth();
+// In safe mode, whether that start tag was a self-closing foreign element
+// (<svg/>, <circle/> inside SVG), which browsers close at once: nothing is
+// inside it, so dropping it whole drops the tag alone.
+[[nodiscard]] bool tag_closed_at_once();
 
 // For the markup machines: the current line becomes the line of the next
 // piece; the pending piece is forgotten.
