@@ -1037,6 +1037,7 @@ void reset() {
   direct_frames = 0;
   enter('H', "");
   opened_frame = false;
+  closed_at_once = false;
   in_select = false;
   after_frameset = false;
   raw_text_unsure = false;
