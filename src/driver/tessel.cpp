@@ -240,8 +240,12 @@ void shut_down() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Output goes in large blocks, but to a terminal a line at a time as
+  // usual, so that someone reading it sees each line as it is filtered.
   static char output_buffer[kOutputBufferSize];
-  std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+  if (isatty(fileno(stdout)) == 0) {
+    std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+  }
   // Unbuffered, every warning is a write of its own, and a lint run over a
   // page full of flagged attributes spends more time in those writes than
   // in filtering. Where no one reads them as they come (standard error is

@@ -11,6 +11,7 @@ the check is skipped under sanitizers, whose allocators keep freed memory.
 """
 import hashlib
 import os
+import pty
 import random
 import resource
 import select
@@ -249,6 +250,32 @@ def case_warnings_while_input_waits(c):
         proc.stdin.close()
         proc.stderr.close()
         proc.wait()
+    expect(proc.returncode, 0, "status")
+
+
+def case_output_to_a_terminal(c):
+    # Standard output on a terminal keeps its line buffering: a filtered
+    # line shows while tessel waits for the rest of the input.
+    cfg = c.write("c.cfg", PASS_CFG)
+    leader, follower = pty.openpty()
+    proc = subprocess.Popen([c.tessel, "-f", cfg], stdin=subprocess.PIPE, stdout=follower,
+                            stderr=subprocess.DEVNULL, cwd=c.tmp)
+    os.close(follower)
+    try:
+        proc.stdin.write(b"hello\n<b>world")
+        proc.stdin.flush()
+        got = b""
+        while b"hello" not in got:
+            ready, _, _ = select.select([leader], [], [], 10)
+            chunk = os.read(leader, 4096) if ready else b""
+            if not chunk:
+                break
+            got += chunk
+        expect(got.replace(b"\r\n", b"\n"), b"hello\n", "the first line before the end of input")
+    finally:
+        proc.stdin.close()
+        proc.wait()
+        os.close(leader)
     expect(proc.returncode, 0, "status")
 
 
