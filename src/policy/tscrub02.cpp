@@ -15,7 +15,9 @@
 //
 // Safe mode also keeps dropped markup from joining what is written around
 // it: a '<' that is text, written just before the text after dropped
-// markup, must not make a tag with it (see text_lt_written).
+// markup, must not make a tag with it (see text_lt_written). And it never
+// writes a raw-text start tag that the browser may ignore where the output
+// stands, inside a <select> it was given, say (see IgnoringParents).
 //
 // In safe mode the scanner splits markup as browsers do, and the policy
 // reads names and attributes the same way: a name ends at white space or
@@ -59,6 +61,22 @@ bool safe = false;          // the installed Config asks for safe mode
 bool text_lt_written = false;
 Action tag_action = ACTION_KEEP;  // the action scrub_tag found for name_buff
 const CfgTag* tag_entry = nullptr;  // and the tag's entry, when it is named
+
+// What the output has given the browser that makes it ignore the start tag
+// of a raw-text element, and read its content as markup, where the scanner
+// reads text (safe mode): an open <select>, a <frameset>, a <col> first in
+// a <template>. Only tags written count, since the browser sees no others.
+// Without the document tree each of these errs towards being set, and a
+// raw-text start tag is then never written.
+struct IgnoringParents {
+  // The <template> elements open when each open <select> was written: a
+  // </select> inside a later <template> closes nothing.
+  std::vector<std::size_t> selects;
+  std::size_t templates = 0;
+  bool after_frameset = false;
+  bool template_columns = false;  // a <col> was written inside a <template>
+};
+IgnoringParents output_parents;
 
 bool is_space(char c) { return cclass::is_space(c); }
 
@@ -128,6 +146,82 @@ bool dropping() { return !regions.empty(); }
 void start_afresh() {
   regions.clear();
   text_lt_written = false;
+  output_parents.selects.clear();
+  output_parents.templates = 0;
+  output_parents.after_frameset = false;
+  output_parents.template_columns = false;
+}
+
+bool tag_is(const char* name) { return std::strcmp(name_buff.data(), name) == 0; }
+
+void note_written_select(bool end_tag) {
+  std::vector<std::size_t>& selects = output_parents.selects;
+  const bool select_in_this_template = !selects.empty() && selects.back() == output_parents.templates;
+  if (!end_tag && !select_in_this_template) {
+    selects.push_back(output_parents.templates);  // a second <select> closes the first
+  } else if (end_tag && select_in_this_template) {
+    selects.pop_back();
+  }
+}
+
+void note_written_template(bool end_tag) {
+  if (!end_tag) {
+    ++output_parents.templates;
+    return;
+  }
+  if (output_parents.templates == 0) {
+    return;  // closes nothing
+  }
+  --output_parents.templates;
+  std::vector<std::size_t>& selects = output_parents.selects;
+  while (!selects.empty() && selects.back() > output_parents.templates) {
+    selects.pop_back();  // a <select> inside the closed <template>
+  }
+  if (output_parents.templates == 0) {
+    output_parents.template_columns = false;
+  }
+}
+
+// Notes a tag just written, in safe mode.
+void note_written_tag(bool end_tag) {
+  switch (name_buff[0]) {  // most tags are none of these
+    case 'S':
+      if (tag_is("SELECT")) {
+        note_written_select(end_tag);
+      }
+      break;
+    case 'T':
+      if (tag_is("TEMPLATE")) {
+        note_written_template(end_tag);
+      }
+      break;
+    case 'F':
+      if (!end_tag && tag_is("FRAMESET")) {
+        output_parents.after_frameset = true;
+      }
+      break;
+    case 'C':
+      if (!end_tag && output_parents.templates > 0 && tag_is("COL")) {
+        output_parents.template_columns = true;
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// Browsers build an <img> from an <image> start tag (outside SVG), so it is
+// judged as one.
+void judge_as_browsers_build() {
+  if (name_buff[0] == 'I' && tag_is("IMAGE")) {
+    std::memcpy(name_buff.data(), "IMG", sizeof "IMG");
+  }
+}
+
+// Whether the browser may ignore the raw-text start tag being judged where
+// the output stands, and read its content as markup.
+bool raw_text_may_be_ignored() {
+  return !output_parents.selects.empty() || output_parents.after_frameset || output_parents.template_columns;
 }
 
 // Every tag written goes out through one of these two, so that a '<' of
@@ -214,12 +308,19 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   }
   // A raw-text start tag that browsers may ignore is never written: what the
   // scanner reads as its text may be markup to them.
-  const bool written = action != ACTION_DROP && !dropping() && !raw_text_may_be_ignored();
-  const int result = written ? write_start_tag(piece, out, line, action) : 0;
-  if (!written && (has_raw_text() || tag_opened_frame())) {
-    open_region();
+  const bool raw_text = has_raw_text();
+  const bool is_written =
+      action != ACTION_DROP && !dropping() && !(safe && raw_text && raw_text_may_be_ignored());
+  if (!is_written) {
+    if (raw_text || tag_opened_frame()) {
+      open_region();
+    }
+    return 0;
   }
-  return result;
+  if (safe) {
+    note_written_tag(false);
+  }
+  return write_start_tag(piece, out, line, action);
 }
 
 // In safe mode an end tag is written as its name alone: browsers ignore
@@ -252,6 +353,9 @@ int scrub_end_tag(const char* piece, const char* name, std::FILE* out, unsigned 
     return 0;
   }
   if (!dropping() && (action == ACTION_KEEP || action == ACTION_WARN || action == ACTION_EDIT)) {
+    if (safe) {
+      note_written_tag(true);
+    }
     write_end_tag(piece, name, out);
   }
   return 0;
@@ -450,6 +554,9 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
   bool end_tag = false;
   const char* name = find_tag_name(piece, &end_tag);
   copy_upper(name, name_buff, safe ? kEndsSafeTagName : kEndsClassicTagName);
+  if (safe && !end_tag) {
+    judge_as_browsers_build();
+  }
   const Action action = cfg_action_entry(config, name_buff.data(), &tag_entry);
   tag_action = action;
   if (!is_valid_action(action)) {

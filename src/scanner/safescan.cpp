@@ -183,14 +183,6 @@ bool self_closing = false;
 int content_after = 0;
 bool opened_frame = false;  // the start tag last noted opened a namespace frame
 bool closed_at_once = false;  // it was a self-closing foreign element
-// Inside <select>, and anywhere after <frameset>, browsers ignore the start
-// tags of most raw-text elements and read on as markup where the scanner
-// reads text. The scanner does not build the tree that would tell it where
-// exactly, so it marks such a tag (raw_text_unsure) and the policy drops it
-// with its content. Both flags err on the side of being set.
-bool in_select = false;
-bool after_frameset = false;
-bool raw_text_unsure = false;  // the tag last noted is such a start tag
 std::size_t cdata_matched = 0;
 // The name after "<" or "</" inside an escaped script, for double escapes.
 char temp[kNameMax + 1] = {};
@@ -1038,9 +1030,6 @@ void reset() {
   enter('H', "");
   opened_frame = false;
   closed_at_once = false;
-  in_select = false;
-  after_frameset = false;
-  raw_text_unsure = false;
   cdata_matched = 0;
 }
 
@@ -1097,43 +1086,13 @@ void note_frames(const char* piece) {
   }
 }
 
-// Whether the tag in piece (past the '/' of an end tag) is named word, in
-// any case.
-bool piece_names(const char* piece, std::string_view word) {
-  const char* p = *piece == '/' ? piece + 1 : piece;
-  for (const char c : word) {
-    if (lower(static_cast<unsigned char>(*p)) != c) {
-      return false;
-    }
-    ++p;
-  }
-  return kEndsTagName[static_cast<unsigned char>(*p)];
-}
-
-void note_ignoring_parents(const char* piece) {
-  if (end_tag) {
-    in_select = in_select && !piece_names(piece, "select");
-    return;
-  }
-  const char first = lower(static_cast<unsigned char>(*piece));  // most tags: neither
-  if (first == 's' && piece_names(piece, "select")) {
-    in_select = true;
-  } else if (first == 'f' && piece_names(piece, "frameset")) {
-    after_frameset = true;
-  }
-}
-
 }  // namespace
 
 void note_tag(const char* piece) {
   const std::size_t before = frames.size();
   note_frames(piece);
   opened_frame = !end_tag && frames.size() > before;
-  raw_text_unsure = content_after != kData && (in_select || after_frameset);
-  note_ignoring_parents(piece);
 }
-
-bool raw_text_may_be_ignored() { return raw_text_unsure; }
 
 bool tag_opened_frame() { return opened_frame; }
 

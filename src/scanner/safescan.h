@@ -25,9 +25,6 @@ void note_tag(const char* piece);
 // Whether the scanner reads what follows the tag last noted as text (the
 // tag began a raw-text element in HTML content).
 [[nodiscard]] bool raw_text_follows();
-// Whether that tag is one that browsers may ignore where it stands (inside
-// <select>, after <frameset>), and then read what follows as markup.
-[[nodiscard]] bool raw_text_may_be_ignored();
 // Whether the tag last noted was a start tag that opened a namespace frame
 // (<svg>, <math>, an HTML integration point inside them): what follows it
 // is read by that namespace's rules until the frame closes.

@@ -503,8 +503,6 @@ std::size_t piece_length(const char* piece) {
 
 bool raw_text_follows() { return safe_scan && safescan::raw_text_follows(); }
 
-bool raw_text_may_be_ignored() { return safe_scan && safescan::raw_text_may_be_ignored(); }
-
 bool tag_opened_frame() { return safe_scan && safescan::tag_opened_frame(); }
 
 std::size_t frame_depth() { return safe_scan ? safescan::frame_depth() : 0; }

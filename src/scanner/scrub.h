@@ -134,10 +134,6 @@ bool install_join_runs(bool on);
 // handed to the tag hook as text (a raw-text element in HTML content); the
 // policy drops such content whole with a start tag it does not write.
 [[nodiscard]] bool raw_text_follows();
-// In safe mode, whether browsers may ignore that start tag where it stands
-// (inside <select>, after <frameset>) and read the content as markup; the
-// policy never writes it, and drops the content with it.
-[[nodiscard]] bool raw_text_may_be_ignored();
 // In safe mode, whether that start tag opened a namespace frame (<svg>,
 // <math>, an HTML integration point inside them), and how many frames are
 // open after it (1 in plain HTML; 0 in classic mode). The scanner reads
