@@ -11,7 +11,8 @@
 // never goes out without it. In safe mode the same holds for a start tag
 // that opens a namespace frame (<svg>, <math>): the scanner reads what
 // follows by that namespace's rules until the frame closes, and the region
-// lasts as long.
+// lasts as long. Such a tag is never written, since where a browser leaves
+// the frame depends on a tree the scanner does not build.
 //
 // Safe mode also keeps dropped markup from joining what is written around
 // it: a '<' that is text, written just before the text after dropped
@@ -280,20 +281,25 @@ int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
 void open_region() { regions.push_back(Region{name_buff.data(), tag_opened_frame() ? frame_depth() : 0}); }
 
 // A region ends at its own end tag. One whose start tag opened a namespace
-// frame ends instead where the scanner closes that frame, before the tag
-// that closes it is judged: at its own end tag, or at an HTML tag that ends
-// foreign content (<p> inside <svg>). Browsers ignore an </svg> inside a
-// <foreignObject>, and so does the scanner: the region goes on too, since
-// what follows is still read by the frame's rules.
+// frame ends instead where the scanner closes that frame: at its own end
+// tag, which goes with it, or at an HTML tag that ends foreign content (<p>
+// inside <svg>), which is then judged as usual. Browsers ignore an </svg>
+// inside a <foreignObject>, and so does the scanner: the region goes on
+// too, since what follows is still read by the frame's rules.
 bool ends_region() {
   const Region& region = regions.back();
   return region.frame_depth == 0 && region.name == name_buff.data();
 }
 
-void close_regions_of_closed_frames() {
+// Ends the regions whose frames the scanner closed at this tag; true when
+// the tag is the end tag of the outermost of them.
+bool close_regions_of_closed_frames(bool end_tag) {
+  bool own_end_tag = false;
   while (dropping() && regions.back().frame_depth > frame_depth()) {
+    own_end_tag = end_tag && regions.back().name == name_buff.data();
     regions.pop_back();
   }
+  return own_end_tag;
 }
 
 int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
@@ -307,12 +313,18 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
     warn_tag("", line);
   }
   // A raw-text start tag that browsers may ignore is never written: what the
-  // scanner reads as its text may be markup to them.
+  // scanner reads as its text may be markup to them. Nor is a start tag that
+  // enters SVG or MathML (it opens a frame): where a browser leaves them
+  // again depends on the document tree (an end tag of an HTML element around
+  // them, say), which the scanner does not build. Its content goes until the
+  // scanner leaves the frame, and the browser, which never entered, reads
+  // on alike.
   const bool raw_text = has_raw_text();
-  const bool is_written =
-      action != ACTION_DROP && !dropping() && !(safe && raw_text && raw_text_may_be_ignored());
+  const bool opens_frame = tag_opened_frame();
+  const bool is_written = action != ACTION_DROP && !dropping() && !opens_frame &&
+                          !(safe && raw_text && raw_text_may_be_ignored());
   if (!is_written) {
-    if (raw_text || tag_opened_frame()) {
+    if (raw_text || opens_frame) {
       open_region();
     }
     return 0;
@@ -563,7 +575,9 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
     std::fputs("scrub_tag: invalid action\n", stderr);
     return 1;
   }
-  close_regions_of_closed_frames();
+  if (close_regions_of_closed_frames(end_tag)) {
+    return 0;
+  }
   return end_tag ? scrub_end_tag(piece, name, out, line, action) : scrub_start_tag(piece, out, line, action);
 }
 

@@ -138,7 +138,7 @@ bool install_join_runs(bool on);
 // <math>, an HTML integration point inside them), and how many frames are
 // open after it (1 in plain HTML; 0 in classic mode). The scanner reads
 // what follows such a tag by the frame's rules until the frame closes, so
-// the policy drops it whole with a start tag it does not write.
+// the policy never writes the tag and drops what follows until then.
 [[nodiscard]] bool tag_opened_frame();
 [[nodiscard]] std::size_t frame_depth();
 // In safe mode, whether that start tag was a self-closing foreign element
