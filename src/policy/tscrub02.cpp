@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "policy/urlcheck.h"
@@ -44,13 +45,23 @@ constexpr std::size_t kNameBuffSize = 128;
 constexpr std::size_t kNameMax = kNameBuffSize - 1;
 
 Config* config = nullptr;
-// A region dropped whole: the upper-case name of its start tag and, when
-// that tag opened a namespace frame (safe mode), the frame depth after it.
+// A region dropped whole: the upper-case name of its start tag, and the
+// frame depth (safe mode) after that tag: the depth of the frame the tag
+// opened, or of the one it lies in. Regions nested in an equal one are
+// counted in its entry, so that a deep nest of one element takes no more
+// memory than one, and a nest of several a few bytes a level.
 struct Region {
-  std::string name;
-  std::size_t frame_depth;  // 0 when the tag opened no frame
+  std::uint32_t name;         // in region_names
+  std::uint32_t frame_depth;  // 0 in classic mode
+  std::uint32_t count;
+  bool opened_frame;          // ends when its frame closes, not at its end tag
 };
+static_assert(sizeof(Region) <= 16);
 std::vector<Region> regions;  // innermost region last
+// The names of regions, each kept once: few tags open regions (those that
+// are dropped whole, and the raw-text and SVG or MathML start tags that
+// are not written).
+std::vector<std::string> region_names;
 std::array<char, kNameBuffSize> name_buff{};
 std::array<char, kNameBuffSize> attr_name{};
 bool safe = false;          // the installed Config asks for safe mode
@@ -278,25 +289,55 @@ int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   return 0;
 }
 
-void open_region() { regions.push_back(Region{name_buff.data(), tag_opened_frame() ? frame_depth() : 0}); }
-
 // A region ends at its own end tag. One whose start tag opened a namespace
 // frame ends instead where the scanner closes that frame: at its own end
 // tag, which goes with it, or at an HTML tag that ends foreign content (<p>
 // inside <svg>), which is then judged as usual. Browsers ignore an </svg>
 // inside a <foreignObject>, and so does the scanner: the region goes on
-// too, since what follows is still read by the frame's rules.
-bool ends_region() {
-  const Region& region = regions.back();
-  return region.frame_depth == 0 && region.name == name_buff.data();
+// too, since what follows is still read by the frame's rules. A region
+// opened inside a frame ends, at the latest, when that frame closes.
+std::uint32_t region_name_id() {
+  static std::unordered_map<std::string, std::uint32_t> ids;
+  const auto [entry, added] = ids.try_emplace(name_buff.data(), static_cast<std::uint32_t>(region_names.size()));
+  if (added) {
+    region_names.emplace_back(name_buff.data());
+  }
+  return entry->second;
 }
+
+bool region_named_as_tag(const Region& region) { return region_names[region.name] == name_buff.data(); }
+
+void open_region() {
+  const bool opened_frame = tag_opened_frame();
+  if (dropping() && regions.back().opened_frame) {
+    return;  // all goes until that frame closes, before any frame inside it
+  }
+  const std::uint32_t name = region_name_id();
+  // Deeper than the field holds, a region is taken to lie shallower and
+  // ends later: more is dropped, never less.
+  const auto depth = static_cast<std::uint32_t>(std::min<std::size_t>(frame_depth(), UINT32_MAX));
+  if (dropping() && !opened_frame && regions.back().name == name && regions.back().frame_depth == depth &&
+      regions.back().count < UINT32_MAX) {
+    ++regions.back().count;
+    return;
+  }
+  regions.push_back(Region{name, depth, 1, opened_frame});
+}
+
+void close_region() {
+  if (--regions.back().count == 0) {
+    regions.pop_back();
+  }
+}
+
+bool ends_region() { return !regions.back().opened_frame && region_named_as_tag(regions.back()); }
 
 // Ends the regions whose frames the scanner closed at this tag; true when
 // the tag is the end tag of the outermost of them.
 bool close_regions_of_closed_frames(bool end_tag) {
   bool own_end_tag = false;
   while (dropping() && regions.back().frame_depth > frame_depth()) {
-    own_end_tag = end_tag && regions.back().name == name_buff.data();
+    own_end_tag = end_tag && region_named_as_tag(regions.back());
     regions.pop_back();
   }
   return own_end_tag;
@@ -361,7 +402,7 @@ int scrub_end_tag(const char* piece, const char* name, std::FILE* out, unsigned 
     warn_tag("/", line);
   }
   if (dropping() && ends_region()) {
-    regions.pop_back();
+    close_region();
     return 0;
   }
   if (!dropping() && (action == ACTION_KEEP || action == ACTION_WARN || action == ACTION_EDIT)) {

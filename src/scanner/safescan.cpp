@@ -288,12 +288,76 @@ int start_tag_name(int c) { return append_and_go(c, kTagName); }
 // <annotation-xml encoding=text/html>) open HTML frames inside them, and
 // HTML elements such as <p> or <b> close every foreign frame at once.
 
-struct Frame {
-  char space;        // 'H' HTML, 'S' SVG, 'M' MathML
-  std::string tag;   // lower case; its end tag closes the frame
+// The names of the tags that open frames. A name not among them (there is
+// none) would stand for a frame that no end tag closes: read by its rules
+// longer, and dropped longer by the policy.
+constexpr std::array<std::string_view, 15> kFrameTags = {
+    "",   "svg", "math", "mglyph", "malignmark", "foreignobject", "desc",           "title",
+    "mi", "mo",  "mn",   "ms",     "mtext",      "annotation-xml", "\x01no such tag",
 };
 
-std::vector<Frame> frames;
+// The tag's place in kFrameTags; the last place when it is not there.
+std::uint8_t frame_tag_id(std::string_view tag) {
+  const auto* found = std::find(kFrameTags.begin(), kFrameTags.end() - 1, tag);
+  return static_cast<std::uint8_t>(found - kFrameTags.begin());
+}
+
+struct Frame {
+  char space;          // 'H' HTML, 'S' SVG, 'M' MathML
+  std::uint8_t tag_id;  // in kFrameTags
+
+  // Lower case; its end tag closes the frame.
+  [[nodiscard]] std::string_view tag() const { return kFrameTags[tag_id]; }
+};
+
+bool operator==(const Frame& a, const Frame& b) { return a.space == b.space && a.tag_id == b.tag_id; }
+
+// The open frames, innermost last, kept as runs of equal frames: <svg>
+// nested a million deep in <svg> takes one run, not a million frames.
+class FrameStack {
+ public:
+  void clear() {
+    runs_.clear();
+    depth_ = 0;
+  }
+  void push(char space, std::string_view tag) {
+    const Frame frame{space, frame_tag_id(tag)};
+    if (runs_.empty() || !(runs_.back().frame == frame) || runs_.back().count == UINT32_MAX) {
+      runs_.push_back(Run{frame, 0});
+    }
+    ++runs_.back().count;
+    ++depth_;
+  }
+  void pop() {
+    if (--runs_.back().count == 0) {
+      runs_.pop_back();
+    }
+    --depth_;
+  }
+  [[nodiscard]] std::size_t size() const { return depth_; }
+  [[nodiscard]] const Frame& back() const { return runs_.back().frame; }
+  // The frame that many levels below the innermost (0 for the innermost);
+  // callers look a few levels down at most.
+  [[nodiscard]] const Frame& below_top(std::size_t levels) const {
+    auto run = runs_.rbegin();
+    while (levels >= run->count) {
+      levels -= run->count;
+      ++run;
+    }
+    return run->frame;
+  }
+
+ private:
+  struct Run {
+    Frame frame;
+    std::uint32_t count;
+  };
+  static_assert(sizeof(Run) == 8);
+  std::vector<Run> runs_;
+  std::size_t depth_ = 0;
+};
+
+FrameStack frames;
 // Above 0 while the current element is the one that opened the last frame;
 // each further count is a frame below whose element is the parent of the
 // next frame's.
@@ -302,12 +366,12 @@ int direct_frames = 0;
 bool in_foreign() { return frames.back().space != 'H'; }
 
 void enter(char space, std::string_view tag) {
-  frames.push_back(Frame{space, std::string(tag)});
+  frames.push(space, tag);
   ++direct_frames;
 }
 
 void leave() {
-  frames.pop_back();
+  frames.pop();
   if (direct_frames > 0) {
     --direct_frames;
   }
@@ -406,8 +470,8 @@ bool foreign_start_tag(std::string_view name, const char* attrs) {
     }
   } else if (name == "mglyph" || name == "malignmark") {
     // A MathML text integration point keeps these in MathML.
-    if (direct_frames > 0 && before >= 2 && frames[before - 2].space == 'M' &&
-        is_text_integration_point(frames[before - 1].tag)) {
+    if (direct_frames > 0 && before >= 2 && frames.below_top(1).space == 'M' &&
+        is_text_integration_point(frames.back().tag())) {
       enter('M', name);
     }
   }
@@ -428,7 +492,7 @@ bool foreign_start_tag(std::string_view name, const char* attrs) {
         direct_frames = 0;
       }
     }
-  } else if (name == frames[before - 1].tag) {
+  } else if (name == frames.back().tag()) {
     enter('H', name);  // an HTML element named like the integration point
   } else {
     direct_frames = 0;
@@ -441,9 +505,8 @@ bool foreign_start_tag(std::string_view name, const char* attrs) {
 }
 
 void foreign_end_tag(std::string_view name) {
-  const std::size_t count = frames.size();
   if (!in_foreign()) {
-    if (name == frames[count - 1].tag) {
+    if (name == frames.back().tag()) {
       leave();
     } else {
       direct_frames = 0;
@@ -459,14 +522,14 @@ void foreign_end_tag(std::string_view name) {
   // The frame's own end tag closes it; an mglyph or malignmark frame sits
   // directly in its text integration point, so the end tags of that element
   // and of the frame below close it too.
-  const std::string& top = frames[count - 1].tag;
-  const long last = static_cast<long>(count) - (top == "mglyph" || top == "malignmark" ? 3 : 1);
-  long i = static_cast<long>(count) - 1;
-  while (i >= last && i >= 0 && name != frames[static_cast<std::size_t>(i)].tag) {
-    --i;
+  const std::string_view top = frames.back().tag();
+  const std::size_t looked_at = std::min<std::size_t>(top == "mglyph" || top == "malignmark" ? 3 : 1, frames.size());
+  std::size_t below = 0;
+  while (below < looked_at && name != frames.below_top(below).tag()) {
+    ++below;
   }
-  if (i >= last && i >= 0) {
-    while (static_cast<long>(frames.size()) > i) {
+  if (below < looked_at) {
+    for (std::size_t closed = 0; closed <= below; ++closed) {
       leave();
     }
   } else {

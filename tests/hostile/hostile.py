@@ -132,6 +132,18 @@ def case_deeply_nested_drops(c):
     expect((status, out, err), (0, b"after", b""), "result")
 
 
+def case_deep_nests_in_flat_memory(c):
+    # A nest of one element dropped whole, and SVG nested in SVG, take no
+    # more memory than one of them: 2 million levels would take tens of
+    # megabytes at a few bytes each.
+    cfg = c.write("c.cfg", b"MODE: SAFE\nDEFAULT: KEEP\n<div>: DROP ALL\n")
+    depth = 2000000
+    doc = c.write("in.html", b"<div>" * depth + b"x" + b"</div>" * depth + b"a" +
+                  b"<svg>" * depth + b"y" + b"</svg>" * depth + b"b")
+    status, out, err = c.run(["-f", cfg, doc])
+    expect((status, out, err), (0, b"ab", b""), "result")
+
+
 def case_many_attributes(c):
     cfg = c.write("c.cfg", b"<a> { ATTRIBUTE x7: KEEP ATTRIBUTE x99999: WARN DEFAULT: DROP }\n")
     attrs = b"".join(b" x%d=v" % i for i in range(100000))
