@@ -139,7 +139,7 @@ bool same_name(const char* stored, const char* name) {
 // The entry named name, found through the index (names in a list are
 // unique, so this is the entry a search of the list would find).
 template <typename Entry>
-Entry* index_find(const NameIndex<Entry>& index, const char* name) {
+inline Entry* index_find(const NameIndex<Entry>& index, const char* name) {
   if (index.size == 0 || name == nullptr) {
     return nullptr;
   }

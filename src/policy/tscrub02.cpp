@@ -360,12 +360,10 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   // them, say), which the scanner does not build. Its content goes until the
   // scanner leaves the frame, and the browser, which never entered, reads
   // on alike.
-  const bool raw_text = has_raw_text();
-  const bool opens_frame = tag_opened_frame();
-  const bool is_written = action != ACTION_DROP && !dropping() && !opens_frame &&
-                          !(safe && raw_text && raw_text_may_be_ignored());
+  const bool is_written = action != ACTION_DROP && !dropping() &&
+                          !(safe && (tag_opened_frame() || (raw_text_may_be_ignored() && has_raw_text())));
   if (!is_written) {
-    if (raw_text || opens_frame) {
+    if (has_raw_text() || tag_opened_frame()) {
       open_region();
     }
     return 0;
