@@ -289,13 +289,6 @@ int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   return 0;
 }
 
-// A region ends at its own end tag. One whose start tag opened a namespace
-// frame ends instead where the scanner closes that frame: at its own end
-// tag, which goes with it, or at an HTML tag that ends foreign content (<p>
-// inside <svg>), which is then judged as usual. Browsers ignore an </svg>
-// inside a <foreignObject>, and so does the scanner: the region goes on
-// too, since what follows is still read by the frame's rules. A region
-// opened inside a frame ends, at the latest, when that frame closes.
 std::uint32_t region_name_id() {
   static std::unordered_map<std::string, std::uint32_t> ids;
   const auto [entry, added] = ids.try_emplace(name_buff.data(), static_cast<std::uint32_t>(region_names.size()));
@@ -307,6 +300,13 @@ std::uint32_t region_name_id() {
 
 bool region_named_as_tag(const Region& region) { return region_names[region.name] == name_buff.data(); }
 
+// A region ends at its own end tag. One whose start tag opened a namespace
+// frame ends instead where the scanner closes that frame: at its own end
+// tag, which goes with it, or at an HTML tag that ends foreign content (<p>
+// inside <svg>), which is then judged as usual. Browsers ignore an </svg>
+// inside a <foreignObject>, and so does the scanner: the region goes on
+// too, since what follows is still read by the frame's rules. A region
+// opened inside a frame ends, at the latest, when that frame closes.
 void open_region() {
   const bool opened_frame = tag_opened_frame();
   if (dropping() && regions.back().opened_frame) {
