@@ -359,9 +359,11 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   // again depends on the document tree (an end tag of an HTML element around
   // them, say), which the scanner does not build. Its content goes until the
   // scanner leaves the frame, and the browser, which never entered, reads
-  // on alike.
-  const bool is_written = action != ACTION_DROP && !dropping() &&
-                          !(safe && (tag_opened_frame() || (raw_text_may_be_ignored() && has_raw_text())));
+  // on alike. A self-closing <svg/> holds nothing, but goes too: safe mode
+  // writes no SVG or MathML.
+  const bool is_written =
+      action != ACTION_DROP && !dropping() &&
+      !(safe && (tag_opened_frame() || tag_closed_at_once() || (raw_text_may_be_ignored() && has_raw_text())));
   if (!is_written) {
     if (has_raw_text() || tag_opened_frame()) {
       open_region();
