@@ -51,7 +51,7 @@ Config* config = nullptr;
 // counted in its entry, so that a deep nest of one element takes no more
 // memory than one, and a nest of several a few bytes a level.
 struct Region {
-  std::uint32_t name;         // in region_names
+  std::uint32_t name;         // in region_names()
   std::uint32_t frame_depth;  // 0 in classic mode
   std::uint32_t count;
   bool opened_frame;          // ends when its frame closes, not at its end tag
@@ -60,8 +60,16 @@ static_assert(sizeof(Region) <= 16);
 std::vector<Region> regions;  // innermost region last
 // The names of regions, each kept once: few tags open regions (those that
 // are dropped whole, and the raw-text and SVG or MathML start tags that
-// are not written).
-std::vector<std::string> region_names;
+// are not written). Kept until the next document.
+struct RegionNames {
+  std::vector<std::string> names;
+  std::unordered_map<std::string, std::uint32_t> ids;
+};
+
+RegionNames& region_names() {
+  static RegionNames table;
+  return table;
+}
 std::array<char, kNameBuffSize> name_buff{};
 std::array<char, kNameBuffSize> attr_name{};
 bool safe = false;          // the installed Config asks for safe mode
@@ -157,6 +165,8 @@ bool dropping() { return !regions.empty(); }
 // Between documents: no region open, nothing written yet.
 void start_afresh() {
   regions.clear();
+  region_names().names.clear();
+  region_names().ids.clear();
   text_lt_written = false;
   output_parents.selects.clear();
   output_parents.templates = 0;
@@ -290,15 +300,15 @@ int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
 }
 
 std::uint32_t region_name_id() {
-  static std::unordered_map<std::string, std::uint32_t> ids;
-  const auto [entry, added] = ids.try_emplace(name_buff.data(), static_cast<std::uint32_t>(region_names.size()));
+  RegionNames& table = region_names();
+  const auto [entry, added] = table.ids.try_emplace(name_buff.data(), static_cast<std::uint32_t>(table.names.size()));
   if (added) {
-    region_names.emplace_back(name_buff.data());
+    table.names.emplace_back(name_buff.data());
   }
   return entry->second;
 }
 
-bool region_named_as_tag(const Region& region) { return region_names[region.name] == name_buff.data(); }
+bool region_named_as_tag(const Region& region) { return region_names().names[region.name] == name_buff.data(); }
 
 // A region ends at its own end tag. One whose start tag opened a namespace
 // frame ends instead where the scanner closes that frame: at its own end
