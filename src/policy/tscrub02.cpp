@@ -160,21 +160,17 @@ const char* find_tag_name(const char* piece, bool* end_tag) {
   return *end_tag ? skip_space(p + 1) : p;
 }
 
+bool tag_is(const char* name) { return std::strcmp(name_buff.data(), name) == 0; }
+
 bool dropping() { return !regions.empty(); }
 
 // Between documents: no region open, nothing written yet.
 void start_afresh() {
   regions.clear();
-  region_names().names.clear();
-  region_names().ids.clear();
+  region_names() = RegionNames{};
   text_lt_written = false;
-  output_parents.selects.clear();
-  output_parents.templates = 0;
-  output_parents.after_frameset = false;
-  output_parents.template_columns = false;
+  output_parents = IgnoringParents{};
 }
-
-bool tag_is(const char* name) { return std::strcmp(name_buff.data(), name) == 0; }
 
 void note_written_select(bool end_tag) {
   std::vector<std::size_t>& selects = output_parents.selects;
@@ -271,7 +267,7 @@ void warn_tag(const char* slash, unsigned long line) {
 // classic mode after a SCRIPT start tag, in safe mode as the scanner says
 // (raw-text elements, but not inside SVG or MathML).
 bool has_raw_text() {
-  return safe ? raw_text_follows() : std::strcmp(name_buff.data(), "SCRIPT") == 0;
+  return safe ? raw_text_follows() : tag_is("SCRIPT");
 }
 
 // A kept tag in safe mode is edited only to check its URLs. A URL is an

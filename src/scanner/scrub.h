@@ -143,7 +143,7 @@ bool install_join_runs(bool on);
 [[nodiscard]] std::size_t frame_depth();
 // In safe mode, whether that start tag was a self-closing foreign element
 // (<svg/>, <circle/> inside SVG), which browsers close at once: nothing is
-// inside it, so dropping it whole drops the tag alone.
+// inside it, so the policy drops the tag alone, whatever its action.
 [[nodiscard]] bool tag_closed_at_once();
 
 // For the markup machines: the current line becomes the line of the next
