@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "config/config.h"
@@ -20,7 +21,6 @@
 namespace {
 
 constexpr const char* kCfgName = "tessel.cfg";
-constexpr std::size_t kOutputBufferSize = 1 << 16;
 
 std::FILE* pCfg = nullptr;
 std::FILE* pIn = nullptr;
@@ -189,17 +189,18 @@ int read_configuration() {
   return status;
 }
 
-// Buffered output fails only when flushed and most output calls are not
-// checked, so a scan that succeeded is confirmed against both streams: a
-// read error must not pass for end of input, nor a lost write for success.
+// The scan writes its last block of output before it returns, and a read
+// error ends its input like the end of file, so a scan that succeeded is
+// confirmed against both streams: a read error must not pass for the end of
+// the input, nor a lost write for success.
 int confirm_streams(int status) {
-  const int read_errno = errno;
+  const int read_errno = input_error();
   const bool write_failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
   const int write_errno = errno;
   if (status != 0) {
     return status;
   }
-  if (std::ferror(pIn) != 0) {
+  if (read_errno != 0) {
     errno = read_errno;
     std::perror("Unable to read HTML");
     return 1;
@@ -217,10 +218,6 @@ int filter() {
   install_text_scrubber(scrub_text);
   install_comment_scrubber(scrub_comment);
   install_safe_scan(cfg_mode(config) == MODE_SAFE);
-  // Input is read in blocks as large as the output's: fewer reads, and fewer
-  // times that warnings are written out before one.
-  static char input_buffer[kOutputBufferSize];
-  std::setvbuf(pIn, input_buffer, _IOFBF, sizeof input_buffer);
   const int status = scrub_html(pIn, stdout);
   return confirm_streams(status);
 }
@@ -237,28 +234,42 @@ void shut_down() {
   pIn = nullptr;
 }
 
+// A standard stream closed when tessel starts must not lend its number to
+// a file tessel opens (standard output would then write into the
+// configuration file, say). Each is opened on /dev/null in the direction
+// that fails, so that reading the input or writing the output still fails
+// with a message and a status.
+void hold_closed_standard_streams() {
+  const struct {
+    int descriptor;
+    int flags;
+  } streams[] = {{STDIN_FILENO, O_WRONLY}, {STDOUT_FILENO, O_RDONLY}, {STDERR_FILENO, O_RDONLY}};
+  for (const auto& s : streams) {
+    if (fcntl(s.descriptor, F_GETFD) < 0 && errno == EBADF) {
+      const int opened = open("/dev/null", s.flags);
+      if (opened >= 0 && opened != s.descriptor) {
+        (void)dup2(opened, s.descriptor);
+        (void)close(opened);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // Output goes in large blocks, but to a terminal a line at a time as
-  // usual, so that someone reading it sees each line as it is filtered.
-  static char output_buffer[kOutputBufferSize];
-  if (isatty(fileno(stdout)) == 0) {
-    std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
-  }
+  hold_closed_standard_streams();
   // Unbuffered, every warning is a write of its own, and a lint run over a
   // page full of flagged attributes spends more time in those writes than
   // in filtering. Where no one reads them as they come (standard error is
-  // not a terminal), warnings are written in blocks like the output: the
-  // scanner writes them out before each read of input, and exit the rest.
-  // It can only tell a read from the stream's own buffer where it sees it.
-#ifdef TESSEL_STREAM_BUFFERS
+  // not a terminal), warnings are gathered like the output: they are
+  // written out before each block of output and each read of input (see
+  // iobuf.h), and at exit.
   constexpr std::size_t kWarningBufferSize = 1 << 13;
   static char warning_buffer[kWarningBufferSize];
-  if (isatty(fileno(stderr)) == 0) {
+  if (isatty(STDERR_FILENO) == 0) {
     std::setvbuf(stderr, warning_buffer, _IOFBF, sizeof warning_buffer);
   }
-#endif
   int status = get_args(argc, argv);
   if (status == 0 && pCfg == nullptr) {
     status = default_cfg();

@@ -252,7 +252,7 @@ void write_tag(const char* piece, std::FILE* out) {
 // The '<' of a tag written a part at a time.
 void open_tag(std::FILE* out) {
   text_lt_written = false;
-  putc_unlocked('<', out);
+  (void)put_bytes("<", 1, out);
 }
 
 void write_segment(const char* begin, const char* end, std::FILE* out) {
@@ -398,9 +398,9 @@ void write_end_tag(const char* piece, const char* name, std::FILE* out) {
     return;
   }
   open_tag(out);
-  putc_unlocked('/', out);
+  (void)put_bytes("/", 1, out);
   write_segment(name, end, out);
-  putc_unlocked('>', out);
+  (void)put_bytes(">", 1, out);
 }
 
 int scrub_end_tag(const char* piece, const char* name, std::FILE* out, unsigned long line, Action action) {
@@ -432,7 +432,9 @@ bool begins_markup_after_lt(char c) {
 // Writes text with its first byte as a character reference, which a
 // browser shows as the byte itself but never reads as markup after a '<'.
 int put_reference_then(const char* text, std::size_t length, std::FILE* out) {
-  if (std::fprintf(out, "&#%d;", static_cast<unsigned char>(text[0])) < 0) {
+  std::array<char, sizeof "&#255;"> reference{};
+  const int count = std::snprintf(reference.data(), reference.size(), "&#%d;", static_cast<unsigned char>(text[0]));
+  if (put_bytes(reference.data(), static_cast<std::size_t>(count), out) == EOF) {
     return EOF;
   }
   return put_bytes(text + 1, length - 1, out);
@@ -539,7 +541,7 @@ Ending ending_of(const Segment& s) {
 void separate_from_written(const Segment& s, Ending written, std::FILE* out) {
   if (written == Ending::kUnquotedValue) {
     if (!is_html_space(*s.begin)) {
-      fputc_unlocked(' ', out);
+      (void)put_bytes(" ", 1, out);
     }
     return;
   }
@@ -547,9 +549,9 @@ void separate_from_written(const Segment& s, Ending written, std::FILE* out) {
     return;  // the separators at the end of the tag
   }
   if (written == Ending::kBareName && *s.name == '=') {
-    fputc_unlocked('/', out);
+    (void)put_bytes("/", 1, out);
   } else if (!starts_with_separator(s)) {
-    fputc_unlocked(' ', out);
+    (void)put_bytes(" ", 1, out);
   }
 }
 
@@ -723,6 +725,6 @@ int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
     p = s.end;
   }
   write_segment(run, p, out);
-  fputc_unlocked('>', out);
+  (void)put_bytes(">", 1, out);
   return 0;
 }

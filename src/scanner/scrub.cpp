@@ -58,6 +58,7 @@
 
 #include "estr/estr.h"
 #include "scanner/cclass.h"
+#include "scanner/iobuf.h"
 #include "scanner/joins.h"
 #include "scanner/safescan.h"
 
@@ -76,18 +77,12 @@ std::FILE* pOut = nullptr;
 
 // ---- input window ----
 //
-// The scanner reads the input as getc does, from the bytes the stream has
-// buffered, but keeps its place in a local pointer: a run of characters
-// that only join the pending piece is then found many bytes at a time and
-// copied at once. The stream's own read position is brought up to date
-// whenever the stream is used again, so the stream never sees more read
-// than the scanner has handled. Where the stream's buffer cannot be seen,
-// every window is the one byte getc returned.
+// The block of input being scanned (see iobuf.h): a run of characters that
+// only join the pending piece is found many bytes at a time and copied at
+// once.
 
 const char* next_byte = nullptr;  // the first byte of the window not yet handled
 const char* window_end = nullptr;
-bool window_in_stream = false;    // the window is the stream's own buffer
-char lone_byte = '\0';            // the window when it is not
 
 Scrubber text_scrubber = default_text_scrubber;
 Scrubber tag_scrubber = default_tag_scrubber;
@@ -240,7 +235,7 @@ int process(Scrubber hook, bool is_tag) {
 }
 
 int raw_flush() {
-  (void)std::fputc('<', pOut);
+  (void)put_bytes("<", 1, pOut);
   return write_buffer();
 }
 
@@ -355,7 +350,7 @@ int do_script_less(int c) {
     int result = process_text();
     mark();
     if (c == EOF) {
-      (void)std::fputc('<', pOut);
+      (void)put_bytes("<", 1, pOut);
       return result;
     }
     state = c == '!' ? kBang : kTag;
@@ -428,7 +423,8 @@ int default_text_scrubber(const char* piece, std::FILE* out, unsigned long /*lin
 }
 
 int put_character(int c) {
-  if (fputc_unlocked(static_cast<char>(c), pOut) == EOF) {
+  const char byte = static_cast<char>(c);
+  if (put_bytes(&byte, 1, pOut) == EOF) {
     std::perror("Unable to write to HTML file");
     return 1;
   }
@@ -477,7 +473,7 @@ int write_buffer() {
   }
   const char* pending = estr_c_str(estr);
   if (pending != nullptr && pending[0] != '\0') {
-    (void)std::fputs(pending, pOut);
+    (void)put_bytes(pending, std::strlen(pending), pOut);
   }
   clear_spill();
   return 0;
@@ -522,62 +518,15 @@ int process_comment() { return nothing_pending() ? 0 : process(comment_scrubber,
 
 namespace {
 
-bool input_done = false;  // the stream has no more to give
-int read_errno = 0;       // errno as the read that failed left it
-
-// The stream's read position catches up with the scanner.
-void sync_stream(std::FILE* in) {
-#ifdef TESSEL_STREAM_BUFFERS
-  if (window_in_stream) {
-    in->_IO_read_ptr = const_cast<char*>(next_byte);
-  }
-#else
-  (void)in;
-#endif
-}
-
-// Warnings may wait in standard error's buffer (see main). They go out
-// before the scanner waits for more input: none then waits on a slow writer
-// of the input, and a run killed by a signal loses at most the warnings of
-// the input it has buffered.
-void write_warnings_before_read(std::FILE* in) {
-#ifdef TESSEL_STREAM_BUFFERS
-  if (in->_IO_read_ptr >= in->_IO_read_end) {
-    (void)std::fflush(stderr);
-  }
-#else
-  (void)in;
-#endif
-}
+int read_errno = 0;  // errno as the read that failed left it
 
 // Opens the next window on the input; false at its end.
-bool next_window(std::FILE* in) {
-  sync_stream(in);
-  write_warnings_before_read(in);
-  const int c = getc_unlocked(in);
-  if (c == EOF) {
-    read_errno = errno;
-    input_done = true;
-    window_in_stream = false;
+bool next_window() {
+  if (!input_next_block(&next_byte, &window_end)) {
+    read_errno = input_error();
     next_byte = window_end = nullptr;
     return false;
   }
-#ifdef TESSEL_STREAM_BUFFERS
-  // getc left the byte it read in the buffer, just before the read position:
-  // step back onto it and take all the stream has buffered from there.
-  char* const got = in->_IO_read_ptr - 1;
-  if (*got == static_cast<char>(c)) {
-    in->_IO_read_ptr = got;
-    next_byte = got;
-    window_end = in->_IO_read_end;
-    window_in_stream = true;
-    return true;
-  }
-#endif
-  lone_byte = static_cast<char>(c);
-  next_byte = &lone_byte;
-  window_end = &lone_byte + 1;
-  window_in_stream = false;
   return true;
 }
 
@@ -585,16 +534,15 @@ int handle(bool safe, int c) { return safe ? safescan::step(c) : func_array[stat
 
 // Runs the markup machine over the input, the end of input included. The
 // place in the window is kept in locals (no handler needs it) and stored
-// back in next_byte whenever the stream may be used.
+// back in next_byte when the scan ends.
 template <bool kJoinRuns>
-int scan_input(std::FILE* in) {
+int scan_input() {
   const bool safe = safe_scan;
   const char* next = next_byte;
   const char* end = window_end;
   for (;;) {
     if (next == end) {
-      next_byte = next;
-      if (!next_window(in)) {
+      if (!next_window()) {
         break;
       }
       next = next_byte;
@@ -610,7 +558,7 @@ int scan_input(std::FILE* in) {
     if (p != next) {
       const char* const run = next;
       next = p;
-      if (append_run(run, static_cast<unsigned>(p - run), end) != 0) {
+      if (append_run(run, static_cast<unsigned>(p - run), end + kInputSlack) != 0) {
         next_byte = next;
         return 1;
       }
@@ -644,19 +592,23 @@ int scrub_html(std::FILE* in, std::FILE* out) {
   safescan::reset();
   len = 0;
   spilled = false;
-  input_done = false;
   read_errno = 0;
   next_byte = window_end = nullptr;
-  window_in_stream = false;
+  input_open(in);
+  output_open(out);
   // Without join runs (for tests) the loop is built apart, so that the
   // choice costs the common loop nothing.
-  const int result = join_runs ? scan_input<true>(in) : scan_input<false>(in);
-  sync_stream(in);
+  int result = join_runs ? scan_input<true>() : scan_input<false>();
+  input_close(next_byte);
   next_byte = window_end = nullptr;
-  window_in_stream = false;
+  if (output_close() != 0 && result == 0) {
+    errno = output_error();
+    std::perror("Unable to write HTML");
+    result = 1;
+  }
   estr_destruct(&estr);
   pOut = nullptr;
-  if (input_done && std::ferror(in) != 0) {
+  if (read_errno != 0) {
     errno = read_errno;
   }
   return result;

@@ -7,56 +7,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "scanner/iobuf.h"
+
 // A scrubber hook gets a finished piece (NUL-terminated, never null or empty,
 // valid only during the call), the output stream and the input line on which
 // the piece began. It writes what it decides and returns 0 to go on or
 // nonzero to stop the scan; that value becomes the result of scrub_html.
 using Scrubber = int (*)(const char* piece, std::FILE* out, unsigned long line);
-
-// Where the C library lets its stream buffers be seen (as its getc and putc
-// macros do), the scanner reads and the hooks write straight in them.
-#if defined(__GLIBC__) && !defined(TESSEL_PORTABLE_STDIO)
-#define TESSEL_STREAM_BUFFERS 1
-#endif
-
-#ifdef TESSEL_STREAM_BUFFERS
-// Copies count bytes to where there is room for them. Most pieces are a few
-// bytes long: up to sixteen are copied as copies of fixed size that may
-// overlap, with no call and few branches on the size.
-inline void copy_to_stream(char* to, const char* bytes, std::size_t count) {
-  if (count > 16) {
-    std::memcpy(to, bytes, count);
-  } else if (count >= 8) {
-    std::memcpy(to, bytes, 8);
-    std::memcpy(to + count - 8, bytes + count - 8, 8);
-  } else if (count >= 4) {
-    std::memcpy(to, bytes, 4);
-    std::memcpy(to + count - 4, bytes + count - 4, 4);
-  } else if (count != 0) {
-    to[0] = bytes[0];
-    to[count / 2] = bytes[count / 2];
-    to[count - 1] = bytes[count - 1];
-  }
-}
-
-inline std::size_t stream_room(const std::FILE* out) {
-  return static_cast<std::size_t>(out->_IO_write_end - out->_IO_write_ptr);
-}
-#endif
-
-// Writes count bytes to out as fwrite does, 0 or EOF on failure, for hooks
-// on the hot path: bytes that fit in the stream's buffer are copied straight
-// into it rather than through a library call.
-inline int put_bytes(const char* bytes, std::size_t count, std::FILE* out) {
-#ifdef TESSEL_STREAM_BUFFERS
-  if (stream_room(out) >= count) {
-    copy_to_stream(out->_IO_write_ptr, bytes, count);
-    out->_IO_write_ptr += count;
-    return 0;
-  }
-#endif
-  return fwrite_unlocked(bytes, 1, count, out) == count ? 0 : EOF;
-}
 
 // The length of the NUL-terminated piece: counted by the scanner already
 // for the piece it is handing to a hook, else measured.
@@ -67,23 +24,8 @@ inline int put_bytes(const char* bytes, std::size_t count, std::FILE* out) {
 inline int put_piece(const char* piece, std::FILE* out) { return put_bytes(piece, piece_length(piece), out); }
 
 // Writes the NUL-terminated piece to out between '<' and '>', as three
-// writes would (EOF when one fails, else 0); with room in the buffer, as one.
-inline int put_tag(const char* piece, std::FILE* out) {
-  const std::size_t count = piece_length(piece);
-#ifdef TESSEL_STREAM_BUFFERS
-  if (stream_room(out) >= count + 2) {
-    char* const to = out->_IO_write_ptr;
-    to[0] = '<';
-    copy_to_stream(to + 1, piece, count);
-    to[count + 1] = '>';
-    out->_IO_write_ptr += count + 2;
-    return 0;
-  }
-#endif
-  const bool failed = putc_unlocked('<', out) == EOF || put_bytes(piece, count, out) == EOF ||
-                      putc_unlocked('>', out) == EOF;
-  return failed ? EOF : 0;
-}
+// writes would (EOF when one fails, else 0).
+inline int put_tag(const char* piece, std::FILE* out) { return put_bracketed(piece, piece_length(piece), out); }
 
 // Each installer stores the hook and returns the one installed before; null
 // restores the default (default_text_scrubber for text, default_tag_scrubber
@@ -92,11 +34,14 @@ Scrubber install_text_scrubber(Scrubber hook);
 Scrubber install_tag_scrubber(Scrubber hook);
 Scrubber install_comment_scrubber(Scrubber hook);
 
-// Filters in to out through the installed hooks. Returns 0 when the whole
-// input was read and every hook and buffer operation succeeded, else the
-// first nonzero result. A read error ends the input like end of file; the
-// caller tells them apart with ferror(in), and errno is left as the failed
-// read set it.
+// Filters in to out through the installed hooks, reading and writing
+// through the buffers of iobuf.h: out receives the output in blocks, and
+// all of it by the time the scan returns. Returns 0 when the whole input
+// was read and every hook, buffer operation and write succeeded, else the
+// first nonzero result (1 after "Unable to write HTML: ..." when the last
+// block of output could not be written). A read error ends the input like
+// end of file; the caller tells them apart with input_error(), and errno is
+// left as the failed read set it.
 [[nodiscard]] int scrub_html(std::FILE* in, std::FILE* out);
 
 // The default hooks copy their piece to the stream unchanged: text as it is,

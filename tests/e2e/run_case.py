@@ -19,6 +19,8 @@ Lines before the first case are a comment.
                      documentation cannot drift from the program
   @@ stdin           standard input (empty when absent)
   @@ stdout-file P   send standard output to P (e.g. /dev/full), not compared
+  @@ close           standard streams to close before tessel starts, one
+                     per line: stdin, stdout (then not compared)
   @@ stdout          expected standard output
   @@ stderr          expected standard error
   @@ status          expected exit status
@@ -109,7 +111,7 @@ def run_one(binary, case_path, src, title, sections):
         for var in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if var in os.environ:
                 env[var] = os.environ[var]
-        args, stdin, stdout_file = [], b"", None
+        args, stdin, stdout_file, closed = [], b"", None, []
         expected = {}
         for s in sections:
             if s.name == "args":
@@ -135,6 +137,8 @@ def run_one(binary, case_path, src, title, sections):
                 stdin = s.content()
             elif s.name == "stdout-file":
                 stdout_file = expand(s.arg, src, tmp)
+            elif s.name == "close":
+                closed = s.content().decode("latin-1").split()
             elif s.name in ("stdout", "stderr", "status"):
                 expected[s.name] = s
             else:
@@ -142,11 +146,19 @@ def run_one(binary, case_path, src, title, sections):
                 return True
         wrapper = shlex.split(os.environ.get("TESSEL_E2E_WRAPPER", ""))
         out_target = open(stdout_file, "wb") if stdout_file else subprocess.PIPE
+        descriptors = [{"stdin": 0, "stdout": 1}[name] for name in closed]
+        if 1 in descriptors:
+            stdout_file = os.devnull  # nothing to compare
+
+        def close_streams():
+            for descriptor in descriptors:
+                os.close(descriptor)
         try:
-            run = subprocess.run(wrapper + [binary] + args, input=stdin, stdout=out_target,
-                                 stderr=subprocess.PIPE, cwd=tmp, env=env, timeout=600)
+            run = subprocess.run(wrapper + [binary] + args, input=None if 0 in descriptors else stdin,
+                                 stdout=out_target, stderr=subprocess.PIPE, cwd=tmp, env=env, timeout=600,
+                                 preexec_fn=close_streams if descriptors else None)
         finally:
-            if stdout_file:
+            if out_target is not subprocess.PIPE:
                 out_target.close()
         actual = {"stdout": run.stdout or b"", "stderr": run.stderr,
                   "status": f"{run.returncode}\n".encode()}

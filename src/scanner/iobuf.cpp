@@ -1,0 +1,213 @@
+// Buffered input and output of a scan (see the header for the contract).
+#include "scanner/iobuf.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+// Blocks of 64 KiB: few system calls, and both buffers stay in the cache.
+constexpr std::size_t kBlockSize = std::size_t{1} << 16;
+
+// ---- input ----
+
+std::array<char, kBlockSize + kInputSlack> in_block{};
+std::FILE* in_stream = nullptr;
+int in_descriptor = -1;          // read with read(2) when the stream has one
+const char* in_end = nullptr;    // the end of the last block
+int in_errno = 0;
+
+// Reads what the descriptor has, up to size bytes: 0 at its end, -1 on
+// failure. An interrupted read is made again, and an input opened without
+// blocking is waited for, so neither passes for an error.
+long read_descriptor(char* to, std::size_t size) {
+  for (;;) {
+    const long got = static_cast<long>(read(in_descriptor, to, size));
+    if (got >= 0) {
+      return got;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      pollfd ready{in_descriptor, POLLIN, 0};
+      if (poll(&ready, 1, -1) < 0 && errno != EINTR) {
+        return -1;
+      }
+    } else if (errno != EINTR) {
+      return -1;
+    }
+  }
+}
+
+long read_stream(char* to, std::size_t size) {
+  const std::size_t got = fread_unlocked(to, 1, size, in_stream);
+  if (got == 0 && std::ferror(in_stream) != 0) {
+    return -1;
+  }
+  return static_cast<long>(got);
+}
+
+// ---- output ----
+
+std::array<char, kBlockSize> out_block{};
+std::size_t out_used = 0;
+std::FILE* out_stream = nullptr;
+bool out_by_line = false;  // the output is a terminal
+int out_errno = 0;
+
+// Copies count bytes to to. Most pieces are a few bytes long: up to sixteen
+// are copied as copies of fixed size that may overlap, with no call and few
+// branches on the size.
+void copy_short(char* to, const char* bytes, std::size_t count) {
+  if (count > 16) {
+    std::memcpy(to, bytes, count);
+  } else if (count >= 8) {
+    std::memcpy(to, bytes, 8);
+    std::memcpy(to + count - 8, bytes + count - 8, 8);
+  } else if (count >= 4) {
+    std::memcpy(to, bytes, 4);
+    std::memcpy(to + count - 4, bytes + count - 4, 4);
+  } else if (count != 0) {
+    to[0] = bytes[0];
+    to[count / 2] = bytes[count / 2];
+    to[count - 1] = bytes[count - 1];
+  }
+}
+
+// Writes bytes to the output stream and flushes it, standard error first.
+int hand_on(const char* bytes, std::size_t count) {
+  (void)std::fflush(stderr);
+  errno = 0;
+  if ((count != 0 && fwrite_unlocked(bytes, 1, count, out_stream) != count) || std::fflush(out_stream) != 0) {
+    out_errno = errno != 0 ? errno : EIO;
+    return EOF;
+  }
+  return 0;
+}
+
+// The bytes do not fit in what is left of the buffer: it is handed on,
+// then they are gathered again, or handed on at once when they fill a
+// buffer alone.
+int put_past_buffer(const char* bytes, std::size_t count) {
+  if (output_flush() != 0) {
+    return EOF;
+  }
+  if (count >= kBlockSize) {
+    return hand_on(bytes, count);
+  }
+  std::memcpy(out_block.data(), bytes, count);
+  out_used = count;
+  return 0;
+}
+
+// A terminal shows each line as soon as it is complete.
+int after_write(const char* bytes, std::size_t count) {
+  if (out_by_line && std::memchr(bytes, '\n', count) != nullptr) {
+    return output_flush();
+  }
+  return 0;
+}
+
+}  // namespace
+
+void input_open(std::FILE* in) {
+  in_stream = in;
+  in_descriptor = in != nullptr ? fileno(in) : -1;
+  in_end = nullptr;
+  in_errno = 0;
+}
+
+bool input_next_block(const char** begin, const char** end) {
+  if (in_stream == nullptr) {
+    return false;
+  }
+  // Warnings of what was read so far go out before a read that may wait.
+  (void)std::fflush(stderr);
+  const long got = in_descriptor >= 0 ? read_descriptor(in_block.data(), kBlockSize)
+                                      : read_stream(in_block.data(), kBlockSize);
+  if (got <= 0) {
+    in_errno = got < 0 ? (errno != 0 ? errno : EIO) : 0;
+    in_end = nullptr;
+    return false;
+  }
+  *begin = in_block.data();
+  *end = in_end = in_block.data() + got;
+  return true;
+}
+
+void input_close(const char* unread) {
+  if (in_stream != nullptr && in_end != nullptr && unread != nullptr && unread < in_end) {
+    const long back = -static_cast<long>(in_end - unread);
+    const int saved = errno;
+    if (in_descriptor >= 0) {
+      (void)lseek(in_descriptor, back, SEEK_CUR);  // fails on a pipe: the rest is gone
+    } else {
+      (void)std::fseek(in_stream, back, SEEK_CUR);
+    }
+    errno = saved;
+  }
+  in_stream = nullptr;
+  in_end = nullptr;
+}
+
+int input_error() { return in_errno; }
+
+void output_open(std::FILE* out) {
+  out_stream = out;
+  out_used = 0;
+  out_errno = 0;
+  const int descriptor = out != nullptr ? fileno(out) : -1;
+  out_by_line = descriptor >= 0 && isatty(descriptor) != 0;
+}
+
+int put_bytes(const char* bytes, std::size_t count, std::FILE* out) {
+  if (out != out_stream || out == nullptr) {
+    return fwrite_unlocked(bytes, 1, count, out) == count ? 0 : EOF;
+  }
+  if (out_errno != 0) {
+    return EOF;
+  }
+  if (count > kBlockSize - out_used) {
+    return put_past_buffer(bytes, count) == 0 ? after_write(bytes, count) : EOF;
+  }
+  copy_short(out_block.data() + out_used, bytes, count);
+  out_used += count;
+  return after_write(bytes, count);
+}
+
+int put_bracketed(const char* bytes, std::size_t count, std::FILE* out) {
+  if (out == out_stream && out != nullptr && out_errno == 0 && count + 2 <= kBlockSize - out_used) {
+    char* const to = out_block.data() + out_used;
+    to[0] = '<';
+    copy_short(to + 1, bytes, count);
+    to[count + 1] = '>';
+    out_used += count + 2;
+    return after_write(bytes, count);
+  }
+  const bool failed = put_bytes("<", 1, out) == EOF || put_bytes(bytes, count, out) == EOF ||
+                      put_bytes(">", 1, out) == EOF;
+  return failed ? EOF : 0;
+}
+
+int output_flush() {
+  if (out_stream == nullptr) {
+    return 0;
+  }
+  if (out_errno != 0) {
+    return EOF;
+  }
+  const std::size_t count = out_used;
+  out_used = 0;
+  return hand_on(out_block.data(), count);
+}
+
+int output_close() {
+  const int result = output_flush();
+  out_stream = nullptr;
+  out_used = 0;
+  return result;
+}
+
+int output_error() { return out_errno; }
