@@ -52,28 +52,21 @@ long read_stream(char* to, std::size_t size) {
 // ---- output ----
 
 std::array<char, kBlockSize> out_block{};
-std::size_t out_used = 0;
 std::FILE* out_stream = nullptr;
 bool out_by_line = false;  // the output is a terminal
 int out_errno = 0;
 
-// Copies count bytes to to. Most pieces are a few bytes long: up to sixteen
-// are copied as copies of fixed size that may overlap, with no call and few
-// branches on the size.
-void copy_short(char* to, const char* bytes, std::size_t count) {
-  if (count > 16) {
-    std::memcpy(to, bytes, count);
-  } else if (count >= 8) {
-    std::memcpy(to, bytes, 8);
-    std::memcpy(to + count - 8, bytes + count - 8, 8);
-  } else if (count >= 4) {
-    std::memcpy(to, bytes, 4);
-    std::memcpy(to + count - 4, bytes + count - 4, 4);
-  } else if (count != 0) {
-    to[0] = bytes[0];
-    to[count / 2] = bytes[count / 2];
-    to[count - 1] = bytes[count - 1];
-  }
+using iobuf_detail::copy_short;
+using iobuf_detail::room;
+
+std::size_t out_used() { return static_cast<std::size_t>(room.next - out_block.data()); }
+
+// The inline path may fill the buffer only where nothing needs checking
+// after a write: not on a terminal, not after a failure. room.next never
+// passes room.limit, so the room the inline path computes is never negative.
+void open_room() {
+  room.next = out_block.data();
+  room.limit = out_by_line || out_errno != 0 ? room.next : out_block.data() + out_block.size();
 }
 
 // Writes bytes to the output stream and flushes it, standard error first.
@@ -82,23 +75,9 @@ int hand_on(const char* bytes, std::size_t count) {
   errno = 0;
   if ((count != 0 && fwrite_unlocked(bytes, 1, count, out_stream) != count) || std::fflush(out_stream) != 0) {
     out_errno = errno != 0 ? errno : EIO;
+    open_room();
     return EOF;
   }
-  return 0;
-}
-
-// The bytes do not fit in what is left of the buffer: it is handed on,
-// then they are gathered again, or handed on at once when they fill a
-// buffer alone.
-int put_past_buffer(const char* bytes, std::size_t count) {
-  if (output_flush() != 0) {
-    return EOF;
-  }
-  if (count >= kBlockSize) {
-    return hand_on(bytes, count);
-  }
-  std::memcpy(out_block.data(), bytes, count);
-  out_used = count;
   return 0;
 }
 
@@ -156,40 +135,53 @@ int input_error() { return in_errno; }
 
 void output_open(std::FILE* out) {
   out_stream = out;
-  out_used = 0;
   out_errno = 0;
   const int descriptor = out != nullptr ? fileno(out) : -1;
   out_by_line = descriptor >= 0 && isatty(descriptor) != 0;
+  room.stream = out;
+  open_room();
 }
 
-int put_bytes(const char* bytes, std::size_t count, std::FILE* out) {
-  if (out != out_stream || out == nullptr) {
+namespace iobuf_detail {
+
+Room room;
+
+// Writes that do not fit, or need checking after them: the buffer is
+// handed on first when they do not fit, and they are gathered again, or
+// handed on at once when they fill a buffer alone.
+int put_bytes_slowly(const char* bytes, std::size_t count, std::FILE* out) {
+  if (out == nullptr) {
+    return EOF;
+  }
+  if (out != out_stream) {
     return fwrite_unlocked(bytes, 1, count, out) == count ? 0 : EOF;
   }
   if (out_errno != 0) {
     return EOF;
   }
-  if (count > kBlockSize - out_used) {
-    return put_past_buffer(bytes, count) == 0 ? after_write(bytes, count) : EOF;
+  if (count > out_block.size() - out_used()) {
+    if (output_flush() != 0) {
+      return EOF;
+    }
+    if (count >= out_block.size()) {
+      return hand_on(bytes, count) == 0 ? after_write(bytes, count) : EOF;
+    }
   }
-  copy_short(out_block.data() + out_used, bytes, count);
-  out_used += count;
+  copy_short(out_block.data() + out_used(), bytes, count);
+  room.next += count;
+  if (room.limit < room.next) {
+    room.limit = room.next;  // on a terminal the room stays nil
+  }
   return after_write(bytes, count);
 }
 
-int put_bracketed(const char* bytes, std::size_t count, std::FILE* out) {
-  if (out == out_stream && out != nullptr && out_errno == 0 && count + 2 <= kBlockSize - out_used) {
-    char* const to = out_block.data() + out_used;
-    to[0] = '<';
-    copy_short(to + 1, bytes, count);
-    to[count + 1] = '>';
-    out_used += count + 2;
-    return after_write(bytes, count);
-  }
-  const bool failed = put_bytes("<", 1, out) == EOF || put_bytes(bytes, count, out) == EOF ||
-                      put_bytes(">", 1, out) == EOF;
+int put_bracketed_slowly(const char* bytes, std::size_t count, std::FILE* out) {
+  const bool failed = put_bytes_slowly("<", 1, out) == EOF || put_bytes_slowly(bytes, count, out) == EOF ||
+                      put_bytes_slowly(">", 1, out) == EOF;
   return failed ? EOF : 0;
 }
+
+}  // namespace iobuf_detail
 
 int output_flush() {
   if (out_stream == nullptr) {
@@ -198,15 +190,15 @@ int output_flush() {
   if (out_errno != 0) {
     return EOF;
   }
-  const std::size_t count = out_used;
-  out_used = 0;
+  const std::size_t count = out_used();
+  open_room();
   return hand_on(out_block.data(), count);
 }
 
 int output_close() {
   const int result = output_flush();
   out_stream = nullptr;
-  out_used = 0;
+  room = iobuf_detail::Room{};
   return result;
 }
 

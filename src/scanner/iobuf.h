@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 // ---- input ----
 
@@ -56,10 +57,10 @@ void output_open(std::FILE* out);
 // Writes count bytes to out as fwrite would; EOF on failure, else 0. A
 // write to the open output fails when this or an earlier handing on of the
 // buffer failed: nothing more is written then.
-[[nodiscard]] int put_bytes(const char* bytes, std::size_t count, std::FILE* out);
+inline int put_bytes(const char* bytes, std::size_t count, std::FILE* out);
 
 // Writes '<', the count bytes and '>' to out, as three put_bytes would.
-[[nodiscard]] int put_bracketed(const char* bytes, std::size_t count, std::FILE* out);
+inline int put_bracketed(const char* bytes, std::size_t count, std::FILE* out);
 
 // Hands what the output buffer holds to its stream and flushes the stream;
 // EOF on failure (see output_error), else 0.
@@ -71,5 +72,73 @@ void output_open(std::FILE* out);
 // errno as the failed write of the open output left it, or 0. Kept until
 // the next output_open.
 [[nodiscard]] int output_error();
+
+// ---- the inline part of the output ----
+//
+// The policy writes a few bytes at a time, many times a tag: the common
+// case, bytes that fit in the buffer of the open output, is copied there
+// without a call, as stdio's putc macro does. Nothing else may use these.
+namespace iobuf_detail {
+
+// Where the open output's next bytes go and where its room ends. On a
+// terminal, after a failure and with no output open the room is nil, so
+// that every write takes the full path.
+struct Room {
+  char* next = nullptr;
+  char* limit = nullptr;
+  std::FILE* stream = nullptr;
+};
+extern Room room;
+
+int put_bytes_slowly(const char* bytes, std::size_t count, std::FILE* out);
+int put_bracketed_slowly(const char* bytes, std::size_t count, std::FILE* out);
+
+// Copies count bytes to to. Most pieces are a few bytes long: up to sixteen
+// are copied as copies of fixed size that may overlap, with no call and few
+// branches on the size.
+inline void copy_short(char* to, const char* bytes, std::size_t count) {
+  if (count > 16) {
+    std::memcpy(to, bytes, count);
+  } else if (count >= 8) {
+    std::memcpy(to, bytes, 8);
+    std::memcpy(to + count - 8, bytes + count - 8, 8);
+  } else if (count >= 4) {
+    std::memcpy(to, bytes, 4);
+    std::memcpy(to + count - 4, bytes + count - 4, 4);
+  } else if (count != 0) {
+    to[0] = bytes[0];
+    to[count / 2] = bytes[count / 2];
+    to[count - 1] = bytes[count - 1];
+  }
+}
+
+inline bool fits(std::size_t count, std::FILE* out) {
+  return out == room.stream && count <= static_cast<std::size_t>(room.limit - room.next);
+}
+
+}  // namespace iobuf_detail
+
+inline int put_bytes(const char* bytes, std::size_t count, std::FILE* out) {
+  using namespace iobuf_detail;
+  if (!fits(count, out)) {
+    return put_bytes_slowly(bytes, count, out);
+  }
+  copy_short(room.next, bytes, count);
+  room.next += count;
+  return 0;
+}
+
+inline int put_bracketed(const char* bytes, std::size_t count, std::FILE* out) {
+  using namespace iobuf_detail;
+  if (!fits(count + 2, out)) {
+    return put_bracketed_slowly(bytes, count, out);
+  }
+  char* const to = room.next;
+  to[0] = '<';
+  copy_short(to + 1, bytes, count);
+  to[count + 1] = '>';
+  room.next += count + 2;
+  return 0;
+}
 
 #endif
