@@ -245,7 +245,7 @@ TEST_F(CfgStore, Queries) {
       {"", nullptr, ACTION_DROP},      {"A", "HREF", ACTION_KEEP},
       {"A", "ONCLICK", ACTION_WARN},   {"A", "STYLE", ACTION_DROP},   // the attribute default
       {"A", "href", ACTION_DROP},      {"A", "", ACTION_DROP},
-      {"B", "HREF", ACTION_KEEP},      {"B", "STYLE", ACTION_KEEP},   // default without entries
+      {"B", "HREF", ACTION_DROP},      {"B", "STYLE", ACTION_DROP},   // default without entries
       {"K", "HREF", ACTION_KEEP},      {"U", "HREF", ACTION_KEEP},    // tag not named
   };
   for (const auto& c : cases) {

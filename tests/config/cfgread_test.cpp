@@ -128,7 +128,7 @@ TEST(CfgRead, Statements) {
        {Tag("A", ACTION_EDIT), Attr("A", "HREF", ACTION_KEEP)}},
       {"open brace at end of file", "<a> {", 0, "", {Tag("A", ACTION_EDIT)}},
       {"empty braces", "<a> { } <b>: KEEP", 0, "", {Tag("A", ACTION_EDIT), Attr("A", "X", ACTION_KEEP), Tag("B", ACTION_KEEP)}},
-      {"only a default inside", "<a> { DEFAULT: DROP }", 0, "", {Tag("A", ACTION_EDIT), Attr("A", "X", ACTION_KEEP)}},
+      {"only a default inside", "<a> { DEFAULT: DROP }", 0, "", {Tag("A", ACTION_EDIT), Attr("A", "X", ACTION_DROP)}},
       {"items in any order",
        "<a> { ATTRIBUTE href: WARN DEFAULT: DROP ATTRIBUTE id: KEEP DEFAULT: WARN }\n<b> { ATTRIBUTE x: DROP }", 0, "",
        {Tag("A", ACTION_EDIT), Attr("A", "HREF", ACTION_WARN), Attr("A", "ID", ACTION_KEEP),

@@ -284,7 +284,7 @@ TEST_F(Policy, AttributeEditing) {
   attr_default("IMG", ACTION_DROP);
   attr("P", "ALIGN", ACTION_KEEP);
   attr_default("P", ACTION_WARN);
-  attr_default("B", ACTION_DROP);  // no attribute entries: the default does not count
+  attr_default("B", ACTION_DROP);  // no attribute entries: the default counts all the same
 
   const std::string long_attr(130, 'x');
   const struct {
@@ -318,7 +318,7 @@ TEST_F(Policy, AttributeEditing) {
       {"nameless = at the end", "<a href=x =>", "<a href=x =>", ""},
       {"names fold to upper case", "<A HREF=x OnClick=y TITLE=z>", "<A HREF=x TITLE=z>",
        "line 1: A tag with attribute TITLE\n"},
-      {"default without entries", "<b class=c id=d>", "<b class=c id=d>", ""},
+      {"default without entries", "<b class=c id=d>", "<b>", ""},
       {"default WARN", "<p align=c style=s>", "<p align=c style=s>", "line 1: P tag with attribute STYLE\n"},
       {"long attribute name", "<p align=c " + long_attr + "=1>", "<p align=c " + long_attr + "=1>",
        "line 1: P tag with attribute " + std::string(127, 'X') + "\n"},
