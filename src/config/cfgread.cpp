@@ -241,6 +241,12 @@ void place_lexical_error(const Token* t) {
   }
 }
 
+bool is_tag_named() {
+  const CfgTag* entry = nullptr;
+  (void)cfg_action_entry(config, tag_name, &entry);
+  return entry != nullptr;
+}
+
 // The place of a statement the store refused, as far as the reader can
 // tell why: the store's own message above it says it exactly.
 int tag_stored(int result, std::uint32_t at) {
@@ -248,10 +254,9 @@ int tag_stored(int result, std::uint32_t at) {
     return 0;
   }
   const Lowered tag = lowered(tag_name);
-  const CfgTag* entry = nullptr;
   if (std::strlen(tag_name) > kCfgNameMax) {
     place_error(at, "found a tag name of %zu characters, expected at most %zu", std::strlen(tag_name), kCfgNameMax);
-  } else if ((void)cfg_action_entry(config, tag_name, &entry), entry != nullptr) {
+  } else if (is_tag_named()) {
     place_error(at, "found a second statement for <%s>, expected one for each tag", tag.text);
   } else {
     place_error(at, "<%s> could not be stored", tag.text);
