@@ -56,7 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   {
     fuzz::Input input(data, size);
-    (void)cfg_read(input.stream(), config);
+    const int status = cfg_read(input.stream(), config);
+    // Every error in the file has a place, and a good file none.
+    if ((status != 0) != (cfg_error_place().line != 0)) {
+      fuzz::fail("cfg_read's status and its error place disagree");
+    }
   }
   if (cfg_valid(config) == 0) {
     fuzz::fail("cfg_read left the Config dead");

@@ -171,7 +171,7 @@ def e2e_inputs():
                 if section.name == "file" and (section.arg.endswith(".cfg") or section.arg.endswith("tessel.cfg")):
                     cfg = section.content()
                 elif section.name == "man-example":
-                    cfg = run_case.man_example(os.path.join(ROOT, section.arg[1]))
+                    cfg = run_case.man_example(os.path.join(ROOT, section.arg[1]), section.arg[2])
                 elif section.name == "stdin" or (section.name == "file" and section.arg.endswith(".html")):
                     doc = section.content()
             key = "e2e-%s-%02d" % (stem, index)

@@ -1,9 +1,17 @@
 // Configuration store: a list of named tags, each with its action, its own
-// list of attribute actions and an attribute default; a tag default and a
-// comment action with counters of how often each was set. Lists are pushed at
-// the front; names are compared exactly (case-sensitive). Both lists have a
-// hash index, so that looking a name up (once per tag and attribute of every
-// document) does not compare against every configured name.
+// list of attribute actions, its attribute patterns and an attribute
+// default; a tag default and a comment action with counters of how often
+// each was set. Lists are pushed at the front; names are compared exactly
+// (case-sensitive). Both lists of names have a hash index, so that looking a
+// name up (once per tag and attribute of every document) does not compare
+// against every configured name.
+//
+// An attribute name ending in '*' is a pattern: it matches every attribute
+// whose name begins with what comes before the '*'. A named attribute wins
+// over a pattern, and a longer pattern over a shorter one. A tag keeps its
+// patterns apart from its names, longest first, so that a tag without
+// patterns pays nothing for them and the first pattern that matches is the
+// one that wins.
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -41,6 +49,7 @@ struct CfgTag {
   AttrEntry* attributes;
   NameIndex<AttrEntry> attr_index;
   Action attr_default;
+  AttrEntry* patterns;  // the part before the '*' as name, longest first
 };
 
 namespace {
@@ -169,6 +178,57 @@ AttrEntry* seek_attr_action(const TagEntry* entry, const char* name) {
   return nullptr;
 }
 
+// Whether name is a pattern: it ends in '*'.
+bool is_pattern(const char* name) {
+  const std::size_t length = std::strlen(name);
+  return length > 0 && name[length - 1] == '*';
+}
+
+bool begins_with(const char* name, const char* prefix) {
+  for (; *prefix != '\0'; ++prefix, ++name) {
+    if (*name != *prefix) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The longest of the tag's patterns that matches name, or null. Patterns
+// are few, and only tags that have them come here.
+const AttrEntry* seek_pattern(const TagEntry* entry, const char* name) {
+  for (const AttrEntry* pattern = entry->patterns; pattern != nullptr && name != nullptr; pattern = pattern->next) {
+    if (begins_with(name, pattern->name)) {
+      return pattern;
+    }
+  }
+  return nullptr;
+}
+
+// The name of a pattern as it is kept: the part before the '*'. False when
+// that is longer than a name may be.
+bool pattern_prefix(const char* pattern, char (&prefix)[kNameSize]) {
+  const std::size_t length = std::strlen(pattern) - 1;
+  if (length > kCfgNameMax) {
+    return false;
+  }
+  std::memcpy(prefix, pattern, length);
+  prefix[length] = '\0';
+  return true;
+}
+
+// Where a pattern of this prefix goes in the tag's list, longest first;
+// null when the tag has it already.
+AttrEntry** pattern_slot(TagEntry* entry, const char* prefix) {
+  const std::size_t length = std::strlen(prefix);
+  AttrEntry** link = &entry->patterns;
+  for (; *link != nullptr && std::strlen((*link)->name) >= length; link = &(*link)->next) {
+    if (same_name((*link)->name, prefix)) {
+      return nullptr;
+    }
+  }
+  return link;
+}
+
 bool is_action_at_most(Action action, Action highest) {
   return static_cast<std::uint32_t>(action) <= static_cast<std::uint32_t>(highest);
 }
@@ -192,6 +252,7 @@ int add_action(Config* config, const char* tag, Action action) {
   entry->attributes = nullptr;
   entry->attr_index = NameIndex<AttrEntry>{};
   entry->attr_default = ACTION_KEEP;
+  entry->patterns = nullptr;
   entry->next = config->tags;
   config->tags = entry;
   if (!index_add(config->tag_index, config->tags, entry)) {
@@ -200,6 +261,31 @@ int add_action(Config* config, const char* tag, Action action) {
     std::fputs("add_action: out of memory\n", stderr);
     return 1;
   }
+  return 0;
+}
+
+// The pattern's messages are those of a named attribute, with the pattern
+// as it was given.
+int add_attr_pattern(TagEntry* entry, const char* pattern, Action action) {
+  char prefix[kNameSize];
+  if (!pattern_prefix(pattern, prefix)) {
+    std::fprintf(stderr, "add_attr_action: overly long attribute %s in configuration file\n", pattern);
+    return 1;
+  }
+  AttrEntry** slot = pattern_slot(entry, prefix);
+  if (slot == nullptr) {
+    std::fprintf(stderr, "add_atr_action: action for attribute %s already defined\n", pattern);
+    return 1;
+  }
+  auto* attr = static_cast<AttrEntry*>(std::malloc(sizeof(AttrEntry)));
+  if (attr == nullptr) {
+    std::fputs("add_attr_action: out of memory\n", stderr);
+    return 1;
+  }
+  copy_name(attr->name, prefix);
+  attr->action = action;
+  attr->next = *slot;
+  *slot = attr;
   return 0;
 }
 
@@ -212,6 +298,9 @@ int add_attr_action(Config* config, const char* tag, const char* attribute, Acti
   if (entry == nullptr) {
     std::fprintf(stderr, "add_attr_action: tag %s does not exist\n", tag);
     return 1;
+  }
+  if (is_pattern(attribute)) {
+    return add_attr_pattern(entry, attribute, action);
   }
   if (too_long(attribute)) {
     std::fprintf(stderr, "add_attr_action: overly long attribute %s in configuration file\n", attribute);
@@ -275,15 +364,20 @@ int check_action(Action action, Action highest, const char* tag, const char* set
   return 0;
 }
 
-void free_attributes(TagEntry* entry) {
-  AttrEntry* attr = entry->attributes;
+void free_list(AttrEntry** list) {
+  AttrEntry* attr = *list;
   while (attr != nullptr) {
     AttrEntry* next = attr->next;
     attr->next = nullptr;
     std::free(attr);
     attr = next;
   }
-  entry->attributes = nullptr;
+  *list = nullptr;
+}
+
+void free_attributes(TagEntry* entry) {
+  free_list(&entry->attributes);
+  free_list(&entry->patterns);
   index_free(entry->attr_index);
 }
 
@@ -449,12 +543,40 @@ Action cfg_action(const Config* config, const char* tag) {
   return cfg_action_entry(config, tag, &entry);
 }
 
+// The attribute default counts also for a tag whose braces name no
+// attribute: "<p> { DEFAULT: DROP }" drops them all.
 Action cfg_entry_attr_action(const CfgTag* entry, const char* attribute) {
-  if (entry == nullptr || entry->attributes == nullptr) {
+  if (entry == nullptr) {
     return ACTION_KEEP;
   }
-  const AttrEntry* attr = seek_attr_action(entry, attribute);
-  return attr != nullptr ? attr->action : entry->attr_default;
+  if (entry->attributes != nullptr) {
+    const AttrEntry* attr = seek_attr_action(entry, attribute);
+    if (attr != nullptr) {
+      return attr->action;
+    }
+  }
+  if (entry->patterns != nullptr) {
+    const AttrEntry* pattern = seek_pattern(entry, attribute);
+    if (pattern != nullptr) {
+      return pattern->action;
+    }
+  }
+  return entry->attr_default;
+}
+
+int cfg_attr_named(const Config* config, const char* tag, const char* attribute) {
+  if (cfg_valid(config) == 0 || tag == nullptr || attribute == nullptr) {
+    return 0;
+  }
+  TagEntry* entry = seek_action(config, tag);
+  if (entry == nullptr) {
+    return 0;
+  }
+  if (!is_pattern(attribute)) {
+    return seek_attr_action(entry, attribute) != nullptr ? 1 : 0;
+  }
+  char prefix[kNameSize];
+  return pattern_prefix(attribute, prefix) && pattern_slot(entry, prefix) == nullptr ? 1 : 0;
 }
 
 Action cfg_attr_action(const Config* config, const char* tag, const char* attribute) {

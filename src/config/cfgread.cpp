@@ -37,7 +37,21 @@
 // 16 mode          | :                      |                                  | 17
 // 17 m_colon       | word SAFE / CLASSIC    | set mode                         | 0
 // Every other pair is unexpected.
+//
+// A word with a '*' is an attribute pattern where an attribute name is
+// expected and the '*' ends it (state 11, "ON*"). Anywhere else, and when
+// more follows the '*', the reader does what it did before patterns, when
+// the word ended at the '*' and the '*' was an unexpected character: it
+// handles the part before the '*' as the word, then reports the '*'.
+//
+// Each error ends with a place: the line of the token where the reading
+// stopped, what was found there and what the state expected. An
+// unexpected end of the file is placed on the line of the last token, as
+// compilers place it; a statement the store refused, on the line of the
+// token that completed it.
 #include <array>
+#include <cctype>
+#include <cstdarg>
 #include <cstring>
 
 #include "config/config.h"
@@ -84,6 +98,22 @@ bool finished = false;
 char tag_name[kTokenTextSize] = {};
 char attribute_name[kTokenTextSize] = {};
 
+std::uint32_t line = 1;        // the line the stream stands on
+std::uint32_t token_line = 1;  // the line of the token being handled
+std::uint32_t last_line = 1;   // and that of the one before it
+
+// Where the last read stopped on an error. The name holds any path that
+// the system can open (PATH_MAX on Linux); a longer one is cut.
+constexpr std::size_t kFileNameSize = 4096;
+constexpr std::size_t kPlaceSize = 512;
+char file_name[kFileNameSize] = {};
+unsigned long place_line = 0;  // 0: no place
+char place_message[kPlaceSize] = {};
+
+// The texts of the tokenizer's error tokens that are not read errors.
+constexpr const char* kUnexpectedCharacter = "Unexpected character ";
+constexpr const char* kLongWord = "Excessively long word encountered";
+
 const char* token_name(int type) {
   switch (type) {
     case TOKEN_ERROR: return "error";
@@ -100,6 +130,170 @@ const char* token_name(int type) {
 
 bool is_known_type(const Token* t) { return t->type >= TOKEN_EOF && t->type <= TOKEN_WORD; }
 
+// ---- the place of an error ----
+
+// Records the place of the first error of a read.
+[[gnu::format(printf, 2, 3)]] void place_error(std::uint32_t at, const char* format, ...) {
+  if (place_line != 0) {
+    return;
+  }
+  place_line = at;
+  std::va_list args;
+  va_start(args, format);
+  std::vsnprintf(place_message, sizeof place_message, format, args);
+  va_end(args);
+}
+
+// A name of the file in lower case, as tags and attributes are usually
+// written.
+struct Lowered {
+  char text[kTokenTextSize];
+};
+
+Lowered lowered(const char* name) {
+  Lowered out{};
+  std::size_t n = 0;
+  for (; name[n] != '\0' && n + 1 < sizeof out.text; ++n) {
+    out.text[n] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[n])));
+  }
+  out.text[n] = '\0';
+  return out;
+}
+
+// A byte as the place shows it: quoted when it is printable ASCII.
+struct Shown {
+  char text[16];
+};
+
+Shown shown_byte(unsigned char c) {
+  Shown out{};
+  if (c >= 0x20 && c < 0x7f) {
+    std::snprintf(out.text, sizeof out.text, "'%c'", c);
+  } else {
+    std::snprintf(out.text, sizeof out.text, "byte 0x%02X", c);
+  }
+  return out;
+}
+
+// What the current state expected, after "expected ".
+struct Expected {
+  char text[3 * kTokenTextSize];
+};
+
+Expected expected_here() {
+  Expected out{};
+  const Lowered lower_tag = lowered(tag_name);
+  const Lowered attr = lowered(attribute_name);
+  const char* tag = lower_tag.text;
+  char* e = out.text;
+  const std::size_t n = sizeof out.text;
+  switch (state) {
+    case kBetween: std::snprintf(e, n, "'<', DEFAULT, COMMENT or MODE"); break;
+    case kLt: std::snprintf(e, n, "a tag name after '<'"); break;
+    case kTag: std::snprintf(e, n, "'>' after <%s", tag); break;
+    case kGt: std::snprintf(e, n, "':' or '{' after <%s>", tag); break;
+    case kTColon: std::snprintf(e, n, "KEEP, WARN, DROP or DROP ALL after <%s>:", tag); break;
+    case kTDrop: std::snprintf(e, n, "ALL, '<', DEFAULT, COMMENT or MODE after <%s>: DROP", tag); break;
+    case kTLbrace: std::snprintf(e, n, "ATTRIBUTE, DEFAULT or '}' in the braces of <%s>", tag); break;
+    case kTDefault: std::snprintf(e, n, "':' after DEFAULT"); break;
+    case kTdColon: std::snprintf(e, n, "KEEP, WARN or DROP after DEFAULT:"); break;
+    case kComment: std::snprintf(e, n, "':' after COMMENT"); break;
+    case kCColon: std::snprintf(e, n, "KEEP, WARN or DROP after COMMENT:"); break;
+    case kAttribute: std::snprintf(e, n, "an attribute name after ATTRIBUTE in the braces of <%s>", tag); break;
+    case kAName: std::snprintf(e, n, "':' after ATTRIBUTE %s", attr.text); break;
+    case kAColon: std::snprintf(e, n, "KEEP, WARN or DROP after ATTRIBUTE %s:", attr.text); break;
+    case kADefault: std::snprintf(e, n, "':' after DEFAULT in the braces of <%s>", tag); break;
+    case kAdColon: std::snprintf(e, n, "KEEP, WARN or DROP after DEFAULT: in the braces of <%s>", tag); break;
+    case kMode: std::snprintf(e, n, "':' after MODE"); break;
+    case kMColon: std::snprintf(e, n, "SAFE or CLASSIC after MODE:"); break;
+    default: std::snprintf(e, n, "nothing"); break;
+  }
+  return out;
+}
+
+// A token that the current state does not accept: found, and expected.
+void place_unexpected(const Token* t) {
+  const Expected want = expected_here();
+  switch (t->type) {
+    case TOKEN_WORD: place_error(token_line, "found \"%s\", expected %s", t->text, want.text); return;
+    case TOKEN_EOF: place_error(last_line, "found the end of the file, expected %s", want.text); return;
+    case TOKEN_LT:
+    case TOKEN_GT:
+    case TOKEN_COLON:
+    case TOKEN_LBRACE:
+    case TOKEN_RBRACE: place_error(token_line, "found '%s', expected %s", t->text, want.text); return;
+    default: place_error(token_line, "found a token of type %d, expected %s", t->type, want.text); return;
+  }
+}
+
+// An error token: a character that begins no token, a word too long, or a
+// read error.
+void place_lexical_error(const Token* t) {
+  const std::size_t prefix = std::strlen(kUnexpectedCharacter);
+  if (std::strncmp(t->text, kUnexpectedCharacter, prefix) == 0) {
+    place_error(token_line, "found %s, expected %s", shown_byte(static_cast<unsigned char>(t->text[prefix])).text,
+                expected_here().text);
+  } else if (std::strcmp(t->text, kLongWord) == 0) {
+    place_error(token_line, "found a word of more than %zu characters, expected %s", kTokenTextSize - 1,
+                expected_here().text);
+  } else {
+    place_error(token_line, "cannot be read: %s", t->text);
+  }
+}
+
+bool is_tag_named() {
+  const CfgTag* entry = nullptr;
+  (void)cfg_action_entry(config, tag_name, &entry);
+  return entry != nullptr;
+}
+
+// The place of a statement the store refused, as far as the reader can
+// tell why: the store's own message above it says it exactly.
+int tag_stored(int result, std::uint32_t at) {
+  if (result == 0) {
+    return 0;
+  }
+  const Lowered tag = lowered(tag_name);
+  if (std::strlen(tag_name) > kCfgNameMax) {
+    place_error(at, "found a tag name of %zu characters, expected at most %zu", std::strlen(tag_name), kCfgNameMax);
+  } else if (is_tag_named()) {
+    place_error(at, "found a second statement for <%s>, expected one for each tag", tag.text);
+  } else {
+    place_error(at, "<%s> could not be stored", tag.text);
+  }
+  return result;
+}
+
+int attribute_stored(int result) {
+  if (result == 0) {
+    return 0;
+  }
+  const Lowered tag = lowered(tag_name);
+  const Lowered attr = lowered(attribute_name);
+  const std::size_t length = std::strlen(attribute_name);
+  const bool pattern = length > 0 && attribute_name[length - 1] == '*';
+  if (pattern && length - 1 > kCfgNameMax) {
+    place_error(token_line, "found an attribute pattern of %zu characters before its '*', expected at most %zu",
+                length - 1, kCfgNameMax);
+  } else if (!pattern && length > kCfgNameMax) {
+    place_error(token_line, "found an attribute name of %zu characters, expected at most %zu", length, kCfgNameMax);
+  } else if (cfg_attr_named(config, tag_name, attribute_name) != 0) {
+    place_error(token_line, "found a second ATTRIBUTE %s in the braces of <%s>, expected one for each attribute",
+                attr.text, tag.text);
+  } else {
+    place_error(token_line, "ATTRIBUTE %s of <%s> could not be stored", attr.text, tag.text);
+  }
+  return result;
+}
+
+// A statement that may be given once: its keyword.
+int once_stored(int result, const char* keyword) {
+  if (result != 0) {
+    place_error(token_line, "found a second %s statement, expected one", keyword);
+  }
+  return result;
+}
+
 int unexpected(const Token* t) {
   if (!is_known_type(t)) {
     std::fprintf(stderr, "Unrecognized token type %d\n", t->type);
@@ -108,6 +302,7 @@ int unexpected(const Token* t) {
   } else {
     std::fprintf(stderr, "Unexpected %s found\n", token_name(t->type));
   }
+  place_unexpected(t);
   finished = true;
   return 1;
 }
@@ -176,7 +371,7 @@ int do_gt(Token* t) {
   }
   if (t->type == TOKEN_LBRACE) {
     state = kTLbrace;
-    return cfg_set_tag_action(config, tag_name, ACTION_EDIT);
+    return tag_stored(cfg_set_tag_action(config, tag_name, ACTION_EDIT), token_line);
   }
   return unexpected(t);
 }
@@ -190,14 +385,15 @@ int do_t_colon(Token* t) {
     return unexpected(t);
   }
   state = kBetween;
-  return cfg_set_tag_action(config, tag_name, action);
+  return tag_stored(cfg_set_tag_action(config, tag_name, action), token_line);
 }
 
-// The token after DROP completes the statement and also begins the next one.
+// The token after DROP completes the statement and also begins the next one;
+// a refusal of the store is placed at the DROP.
 int do_t_drop(Token* t) {
   if (is_keyword(t, key_all)) {
     state = kBetween;
-    return cfg_set_tag_action(config, tag_name, ACTION_DROP_ALL);
+    return tag_stored(cfg_set_tag_action(config, tag_name, ACTION_DROP_ALL), token_line);
   }
   if (t->type == TOKEN_EOF) {
     finished = true;
@@ -212,7 +408,7 @@ int do_t_drop(Token* t) {
   } else {
     return unexpected(t);
   }
-  return cfg_set_tag_action(config, tag_name, ACTION_DROP);
+  return tag_stored(cfg_set_tag_action(config, tag_name, ACTION_DROP), last_line);
 }
 
 int do_t_lbrace(Token* t) {
@@ -240,7 +436,7 @@ int do_td_colon(Token* t) {
     return unexpected(t);
   }
   state = kBetween;
-  return cfg_set_tag_default(config, action);
+  return once_stored(cfg_set_tag_default(config, action), key_default);
 }
 
 int do_comment(Token* t) { return t->type == TOKEN_COLON ? go(kCColon) : unexpected(t); }
@@ -251,7 +447,7 @@ int do_c_colon(Token* t) {
     return unexpected(t);
   }
   state = kBetween;
-  return cfg_set_comment_action(config, action);
+  return once_stored(cfg_set_comment_action(config, action), key_comment);
 }
 
 int do_attribute(Token* t) {
@@ -270,7 +466,7 @@ int do_a_colon(Token* t) {
     return unexpected(t);
   }
   state = kTLbrace;
-  return cfg_set_attr_action(config, tag_name, attribute_name, action);
+  return attribute_stored(cfg_set_attr_action(config, tag_name, attribute_name, action));
 }
 
 int do_a_default(Token* t) { return t->type == TOKEN_COLON ? go(kAdColon) : unexpected(t); }
@@ -281,7 +477,11 @@ int do_ad_colon(Token* t) {
     return unexpected(t);
   }
   state = kTLbrace;
-  return cfg_set_attr_default(config, tag_name, action);
+  const int result = cfg_set_attr_default(config, tag_name, action);
+  if (result != 0) {
+    place_error(token_line, "the DEFAULT in the braces of <%s> could not be stored", lowered(tag_name).text);
+  }
+  return result;
 }
 
 int do_mode(Token* t) { return t->type == TOKEN_COLON ? go(kMColon) : unexpected(t); }
@@ -294,7 +494,7 @@ int do_m_colon(Token* t) {
     return unexpected(t);
   }
   state = kBetween;
-  return cfg_set_mode(config, mode);
+  return once_stored(cfg_set_mode(config, mode), key_mode);
 }
 
 using Handler = int (*)(Token* t);
@@ -305,28 +505,63 @@ constexpr std::array<Handler, kParseStateCount> state_handler = {
 };
 static_assert(state_handler.size() == 18, "one handler per parser state");
 
-// One token through the parser; the status of this step.
-int read_one() {
-  Token token{};
-  const int lexed = cfg_tok(&token, pIn);
-  if (lexed != 0) {
-    std::fputs("cfg_read: lexical error found\n", stderr);
-    return lexed;
-  }
-  if (token.type == TOKEN_ERROR) {
-    std::fprintf(stderr, "Error in configuration file: %s\n", token.text);
-    return 1;
-  }
-  const int status = state_handler[state](&token);
+// Reports an error token; the status of the step.
+int lexical_error(const Token* t) {
+  std::fprintf(stderr, "Error in configuration file: %s\n", t->text);
+  place_lexical_error(t);
+  return 1;
+}
+
+// Hands a token to the handler of the current state.
+int handle(Token* t) {
+  const int status = state_handler[state](t);
   if (status != 0) {
     std::fputs("cfg_read: semantic error found\n", stderr);
   }
   return status;
 }
 
+// A word with a '*' that is no attribute pattern here: the word before the
+// '*', then the '*' as the character that cannot begin a token.
+int handle_star(Token* t, char* star) {
+  *star = '\0';
+  const int status = handle(t);
+  if (status != 0) {
+    return status;
+  }
+  Token error{TOKEN_ERROR, {}, t->line};
+  std::snprintf(error.text, sizeof error.text, "%s*", kUnexpectedCharacter);
+  return lexical_error(&error);
+}
+
+// One token through the parser; the status of this step.
+int read_one() {
+  Token token{};
+  token.line = line;
+  const int lexed = cfg_tok(&token, pIn);
+  if (lexed != 0) {
+    std::fputs("cfg_read: lexical error found\n", stderr);
+    return lexed;
+  }
+  line = token.line;
+  last_line = token_line;
+  token_line = token.line;
+  if (token.type == TOKEN_ERROR) {
+    return lexical_error(&token);
+  }
+  char* star = token.type == TOKEN_WORD ? std::strchr(token.text, '*') : nullptr;
+  if (star != nullptr && (state != kAttribute || star[1] != '\0')) {
+    return handle_star(&token, star);
+  }
+  return handle(&token);
+}
+
 }  // namespace
 
-int cfg_read(std::FILE* stream, Config* cfg) {
+int cfg_read_named(std::FILE* stream, const char* name, Config* cfg) {
+  place_line = 0;
+  place_message[0] = '\0';
+  std::snprintf(file_name, sizeof file_name, "%s", name != nullptr ? name : "");
   if (stream == nullptr) {
     std::fputs("cfg_read: Null pointer to configuration file\n", stderr);
     return 1;
@@ -339,6 +574,9 @@ int cfg_read(std::FILE* stream, Config* cfg) {
   config = cfg;
   finished = false;
   state = kBetween;
+  line = 1;
+  token_line = 1;
+  last_line = 1;
   int status = 0;
   do {
     status = read_one();
@@ -346,4 +584,19 @@ int cfg_read(std::FILE* stream, Config* cfg) {
   config = nullptr;
   pIn = nullptr;
   return status;
+}
+
+int cfg_read(std::FILE* stream, Config* cfg) { return cfg_read_named(stream, nullptr, cfg); }
+
+CfgErrorPlace cfg_error_place() { return CfgErrorPlace{file_name, place_line, place_message}; }
+
+void cfg_report_place(std::FILE* out) {
+  if (place_line == 0) {
+    return;
+  }
+  if (file_name[0] != '\0') {
+    std::fprintf(out, "%s:%lu: %s\n", file_name, place_line, place_message);
+  } else {
+    std::fprintf(out, "line %lu: %s\n", place_line, place_message);
+  }
 }

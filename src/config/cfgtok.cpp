@@ -14,11 +14,27 @@
 //              | other                      | error "Unexpected ..."    | -
 //  1 word      | letter, digit, - or _      | append (upper case)       | 1
 //              |   ... the 128th of them    | error "Excessively ..."   | -
+//              | * with room for one more   | append                    | 3
 //              | EOF                        | word token                | -
 //              | other                      | word token, push back     | 0
 //  2 comment   | newline                    | none                      | 0
 //              | EOF                        | end-of-file token         | -
 //              | other                      | discard                   | 2
+//  3 star      | letter, digit, -, _ or *   | append, word token        | -
+//              | EOF                        | word token                | -
+//              | other                      | word token, push back     | 0
+//
+// Every line feed read between tokens (in white space or a comment) moves
+// the token's line on; the one that ends a word is pushed back and counted
+// by the next call.
+//
+// A '*' ends a word as the '*' of an attribute pattern ("ON*"). Before
+// patterns, a word ended at a '*', which was then an unexpected character.
+// The reader keeps that error for every '*' that is not the last
+// character of a word in the place of an attribute name, and for that it
+// must see whether a word character followed the '*' ("ON*X"): so such a
+// character is taken into the word too. A '*' that would leave no room
+// for it ends the word as before and is read again by the next call.
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -28,7 +44,7 @@
 
 namespace {
 
-enum LexState : int { kBetween, kWord, kComment, kLexStateCount };
+enum LexState : int { kBetween, kWord, kComment, kStar, kLexStateCount };
 
 constexpr std::size_t kWordMax = kTokenTextSize - 1;
 
@@ -50,6 +66,21 @@ void end_word() {
 
 bool is_word_char(int c) { return c != EOF && (std::isalnum(c) != 0 || c == '-' || c == '_'); }
 
+void count_line() {
+  if (pT->line < UINT32_MAX) {
+    ++pT->line;
+  }
+}
+
+// Ends the word before c, which the next call reads again.
+void end_word_before(int c) {
+  end_word();
+  if (c != EOF) {
+    state = kBetween;
+    (void)std::ungetc(c, pIn);
+  }
+}
+
 void do_between(int c) {
   switch (c) {
     case EOF: set_token(TOKEN_EOF, ""); return;
@@ -62,6 +93,9 @@ void do_between(int c) {
     default: break;
   }
   if (std::isspace(c) != 0) {
+    if (c == '\n') {
+      count_line();
+    }
     return;
   }
   if (std::isalnum(c) != 0) {
@@ -83,24 +117,35 @@ void do_word(int c) {
     pT->text[length++] = static_cast<char>(std::toupper(c));
     return;
   }
-  end_word();
-  if (c != EOF) {
-    state = kBetween;
-    (void)std::ungetc(c, pIn);
+  if (c == '*' && length + 1 < kWordMax) {
+    pT->text[length++] = '*';
+    state = kStar;
+    return;
   }
+  end_word_before(c);
 }
 
 void do_comment(int c) {
   if (c == '\n') {
+    count_line();
     state = kBetween;
   } else if (c == EOF) {
     set_token(TOKEN_EOF, "");
   }
 }
 
+void do_star(int c) {
+  if (is_word_char(c) || c == '*') {
+    pT->text[length++] = static_cast<char>(std::toupper(c));
+    end_word();
+    return;
+  }
+  end_word_before(c);
+}
+
 using Handler = void (*)(int c);
-constexpr std::array<Handler, kLexStateCount> handlers = {do_between, do_word, do_comment};
-static_assert(handlers.size() == 3, "one handler per lexer state");
+constexpr std::array<Handler, kLexStateCount> handlers = {do_between, do_word, do_comment, do_star};
+static_assert(handlers.size() == 4, "one handler per lexer state");
 
 }  // namespace
 

@@ -38,6 +38,8 @@ void cfg_release(Config** config);
 
 // Setters: 0 on success, 1 after a message on standard error (see the
 // messages in cfgmaint.cpp). Names are stored as given and compared exactly.
+// An attribute name ending in '*' is a pattern for every attribute whose
+// name begins with the part before the '*' (at most kCfgNameMax bytes).
 [[nodiscard]] int cfg_set_tag_action(Config* config, const char* tag, Action action);
 [[nodiscard]] int cfg_set_attr_action(Config* config, const char* tag, const char* attribute, Action action);
 [[nodiscard]] int cfg_set_attr_default(Config* config, const char* tag, Action action);
@@ -50,9 +52,13 @@ void cfg_release(Config** config);
 // their message the first time in the process.
 // The tag's action, or the tag default when the tag is not named.
 [[nodiscard]] Action cfg_action(const Config* config, const char* tag);
-// The attribute's action, or the tag's attribute default; KEEP when the tag
-// is not named or has no attribute entries at all.
+// The attribute's action, else that of the longest of the tag's patterns
+// that matches it, else the tag's attribute default (KEEP unless set); KEEP
+// when the tag is not named.
 [[nodiscard]] Action cfg_attr_action(const Config* config, const char* tag, const char* attribute);
+// 1 when the named tag has an action for this attribute name, or for this
+// very pattern when the name ends in '*'; else 0 (no message).
+[[nodiscard]] int cfg_attr_named(const Config* config, const char* tag, const char* attribute);
 [[nodiscard]] Action cfg_comment_action(const Config* config);
 
 // For many questions about one tag with one lookup of its name: the tag's
@@ -84,15 +90,45 @@ inline constexpr std::size_t kTokenTextSize = 128;
 struct Token {
   std::int32_t type;
   char text[kTokenTextSize];  // always NUL-terminated when a token is returned
+  // The line the stream stands on: set by the caller (1 at the start of a
+  // file) and advanced by cfg_tok past each line feed it reads, so that on
+  // return it is the line of the token (for the end of the file or an
+  // error, of where the reading stopped). It stops at its largest value.
+  std::uint32_t line;
 };
 
 // Reads one token from stream into *token: 0 when a token (an error token
 // included) was stored, 1 after a message when an argument is null.
+// A word is a letter or digit, then letters, digits, '-' and '_'; a '*'
+// after its first character ends it, as the '*' of an attribute pattern
+// ("ON*"), unless a word character or another '*' follows at once: then
+// that one ends it ("ON*X", which no grammar position accepts).
 [[nodiscard]] int cfg_tok(Token* token, std::FILE* stream);
 
 // Reads a whole configuration file into config: 0 when every statement was
 // read and stored; otherwise nonzero after the messages. Statements stored
 // before an error stay stored.
 [[nodiscard]] int cfg_read(std::FILE* stream, Config* config);
+// cfg_read for a file the user knows by name (as given with -f, in
+// TESSEL_CFG or found by the search): the name goes into the place of an
+// error (copied; null is taken as no name, as cfg_read has).
+[[nodiscard]] int cfg_read_named(std::FILE* stream, const char* name, Config* config);
+
+// Where the last cfg_read or cfg_read_named stopped on an error in the
+// file: the name it was given ("" for none), the line of the token it
+// stopped at (from 1), and what it found there and expected, as in
+// `found "KEEP", expected ':' or '{' after <i>`. line is 0 after a read
+// that succeeded or that read nothing (a null stream or an invalid
+// Config). The texts stay valid until the next read.
+struct CfgErrorPlace {
+  const char* file;
+  unsigned long line;
+  const char* message;
+};
+[[nodiscard]] CfgErrorPlace cfg_error_place();
+// Writes that place as one line to out, "FILE:LINE: MESSAGE\n" (without a
+// name "line LINE: MESSAGE\n"); nothing when line is 0. The reader's own
+// messages do not include it: the caller writes it after its own.
+void cfg_report_place(std::FILE* out);
 
 #endif

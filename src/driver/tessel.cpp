@@ -25,6 +25,10 @@ constexpr const char* kCfgName = "tessel.cfg";
 std::FILE* pCfg = nullptr;
 std::FILE* pIn = nullptr;
 Config* config = nullptr;
+// The configuration file's name as the user knows it, for the place of an
+// error in it; the search keeps the name it built in found_name.
+const char* cfg_name = nullptr;
+Estr* found_name = nullptr;
 
 // Opens the configuration file named by -f: the rest of the argument (-fNAME)
 // or the next one. *index is moved past what was used.
@@ -48,6 +52,7 @@ int open_cfg_option(int argc, char* argv[], int* index) {
     std::fprintf(stderr, "Unable to open configuration file %s\n", name);
     return 1;
   }
+  cfg_name = name;
   return 0;
 }
 
@@ -159,10 +164,12 @@ int default_cfg() {
       std::fprintf(stderr, "Unable to open configuration file %s\n", named);
       return 1;
     }
+    cfg_name = named;
     return 0;
   }
   pCfg = std::fopen(kCfgName, "r");
   if (pCfg != nullptr) {
+    cfg_name = kCfgName;
     return 0;
   }
   Estr* name = estr_construct();
@@ -171,7 +178,12 @@ int default_cfg() {
     return 1;
   }
   const int status = search_home_and_etc(name);
-  estr_destruct(&name);
+  if (status == 0) {
+    cfg_name = estr_c_str(name);
+    found_name = name;
+  } else {
+    estr_destruct(&name);
+  }
   return status;
 }
 
@@ -182,9 +194,10 @@ int read_configuration() {
     return 1;
   }
   install_config(config);
-  const int status = cfg_read(pCfg, config);
+  const int status = cfg_read_named(pCfg, cfg_name, config);
   if (status != 0) {
     std::fputs("Unable to interpret configuration file\n", stderr);
+    cfg_report_place(stderr);
   }
   return status;
 }
@@ -224,6 +237,8 @@ int filter() {
 
 void shut_down() {
   cfg_release(&config);
+  estr_destruct(&found_name);
+  cfg_name = nullptr;
   if (pCfg != nullptr) {
     std::fclose(pCfg);
     pCfg = nullptr;

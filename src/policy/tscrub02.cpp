@@ -555,6 +555,17 @@ void separate_from_written(const Segment& s, Ending written, std::FILE* out) {
   }
 }
 
+// In classic mode a segment holds the white space before its attribute, so
+// one written right after one that was left out follows what was written
+// before that directly: without white space of its own it would join it
+// (<a onclick="go()"href=/x> must not become <ahref=/x>, a tag of another
+// name). A space keeps it apart. Safe mode has its own rules above.
+void separate_classic(const Segment& s, std::FILE* out) {
+  if (!is_space(*s.begin)) {
+    fputc_unlocked(' ', out);
+  }
+}
+
 // Whether a kept attribute may be written: false (after a warning) for a
 // URL attribute whose URL a browser would run or load as active content.
 bool url_allows(const Segment& s, bool recorded, unsigned long line) {
@@ -712,8 +723,12 @@ int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
   while (*p != '\0') {
     const Segment s = safe ? split_safe(p) : split_classic(p);
     const bool kept = keep_segment(s, edited, line);
-    if (kept && safe && left_out && s.begin != s.end) {
-      separate_from_written(s, written, out);
+    if (kept && left_out && s.begin != s.end) {
+      if (safe) {
+        separate_from_written(s, written, out);
+      } else {
+        separate_classic(s, out);
+      }
     }
     if (!kept) {
       write_segment(run, s.begin, out);

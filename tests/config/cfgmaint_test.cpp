@@ -245,7 +245,7 @@ TEST_F(CfgStore, Queries) {
       {"", nullptr, ACTION_DROP},      {"A", "HREF", ACTION_KEEP},
       {"A", "ONCLICK", ACTION_WARN},   {"A", "STYLE", ACTION_DROP},   // the attribute default
       {"A", "href", ACTION_DROP},      {"A", "", ACTION_DROP},
-      {"B", "HREF", ACTION_KEEP},      {"B", "STYLE", ACTION_KEEP},   // default without entries
+      {"B", "HREF", ACTION_DROP},      {"B", "STYLE", ACTION_DROP},   // default without entries
       {"K", "HREF", ACTION_KEEP},      {"U", "HREF", ACTION_KEEP},    // tag not named
   };
   for (const auto& c : cases) {
@@ -322,6 +322,65 @@ TEST_F(CfgStore, ManyAttributesOfATagAreAllFound) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "add_atr_action: action for attribute X150 already defined\n");
 }
 
+// A name ending in '*' is a pattern: it matches the names that begin with
+// what precedes the '*'. Names win over patterns, longer patterns over
+// shorter ones, in whatever order they were given; patterns count without
+// named attributes too.
+TEST_F(CfgStore, AttributePatterns) {
+  const std::string p35 = std::string(35, 'P') + "*";
+  const std::string p36 = std::string(36, 'P') + "*";
+  const std::string p35_matched = std::string(35, 'P') + "X";
+  ASSERT_EQ(cfg_set_tag_action(config_, "A", ACTION_EDIT), 0);
+  ASSERT_EQ(cfg_set_tag_action(config_, "P", ACTION_EDIT), 0);
+  ASSERT_EQ(cfg_set_tag_action(config_, "K", ACTION_KEEP), 0);
+  run_steps(config_, {
+      {"short pattern first", attr_action("A", "O*", ACTION_WARN), 0, ""},
+      {"name", attr_action("A", "ONLOAD", ACTION_KEEP), 0, ""},
+      {"longer pattern", attr_action("A", "ON*", ACTION_DROP), 0, ""},
+      {"the name of a pattern's prefix", attr_action("A", "ON", ACTION_KEEP), 0, ""},
+      {"longest pattern last", attr_action("A", "ONM*", ACTION_KEEP), 0, ""},
+      {"same length, other prefix", attr_action("A", "OX*", ACTION_KEEP), 0, ""},
+      {"pattern twice", attr_action("A", "ON*", ACTION_KEEP), 1,
+       "add_atr_action: action for attribute ON* already defined\n"},
+      {"35 characters before the star", attr_action("P", p35.c_str(), ACTION_DROP), 0, ""},
+      {"36 characters before the star", attr_action("P", p36.c_str(), ACTION_DROP), 1,
+       "add_attr_action: overly long attribute " + p36 + " in configuration file\n"},
+      {"pattern of a tag that is not named", attr_action("NOPE", "ON*", ACTION_DROP), 1,
+       "add_attr_action: tag NOPE does not exist\n"},
+      {"pattern on a tag that is only kept", attr_action("K", "ON*", ACTION_DROP), 0, ""},
+  });
+  const struct {
+    const char* tag;
+    const char* attribute;
+    Action want;
+  } queries[] = {
+      {"A", "ONCLICK", ACTION_DROP},   {"A", "ONLOAD", ACTION_KEEP},      // the name wins
+      {"A", "ON", ACTION_KEEP},        {"A", "ONMOUSEOVER", ACTION_KEEP},  // the longest pattern wins
+      {"A", "OPEN", ACTION_WARN},      {"A", "O", ACTION_WARN},          {"A", "OXEN", ACTION_KEEP},
+      {"A", "onclick", ACTION_KEEP},   {"A", "HREF", ACTION_KEEP},       {"A", "", ACTION_KEEP},
+      {"P", p35_matched.c_str(), ACTION_DROP},                          {"P", "PP", ACTION_KEEP},
+      {"K", "ONCLICK", ACTION_DROP},   {"U", "ONCLICK", ACTION_KEEP},
+  };
+  for (const auto& q : queries) {
+    SCOPED_TRACE(testing::Message() << q.tag << " " << q.attribute);
+    EXPECT_EQ(cfg_attr_action(config_, q.tag, q.attribute), q.want);
+  }
+  ASSERT_EQ(cfg_set_attr_default(config_, "A", ACTION_DROP), 0);
+  EXPECT_EQ(cfg_attr_action(config_, "A", "HREF"), ACTION_DROP);
+  EXPECT_EQ(cfg_attr_action(config_, "A", "OXEN"), ACTION_KEEP);
+
+  // What the tag names already, for the reader's messages.
+  EXPECT_EQ(cfg_attr_named(config_, "A", "ON*"), 1);
+  EXPECT_EQ(cfg_attr_named(config_, "A", "ON"), 1);
+  EXPECT_EQ(cfg_attr_named(config_, "A", "ONLOAD"), 1);
+  EXPECT_EQ(cfg_attr_named(config_, "A", "ONCLICK"), 0);  // matched by a pattern, not named
+  EXPECT_EQ(cfg_attr_named(config_, "A", "ONL*"), 0);
+  EXPECT_EQ(cfg_attr_named(config_, "A", p36.c_str()), 0);
+  EXPECT_EQ(cfg_attr_named(config_, "U", "ON*"), 0);
+  EXPECT_EQ(cfg_attr_named(nullptr, "A", "ON*"), 0);
+  EXPECT_EQ(cfg_attr_named(config_, "A", nullptr), 0);
+}
+
 TEST_F(CfgStore, LifeCycle) {
   EXPECT_EQ(cfg_valid(config_), 1);
   EXPECT_EQ(cfg_valid(nullptr), 0);
@@ -329,6 +388,8 @@ TEST_F(CfgStore, LifeCycle) {
   ASSERT_EQ(cfg_set_tag_action(config_, "A", ACTION_EDIT), 0);
   ASSERT_EQ(cfg_set_attr_action(config_, "A", "X", ACTION_DROP), 0);
   ASSERT_EQ(cfg_set_attr_action(config_, "A", "Y", ACTION_DROP), 0);
+  ASSERT_EQ(cfg_set_attr_action(config_, "A", "Y*", ACTION_DROP), 0);
+  ASSERT_EQ(cfg_set_attr_action(config_, "A", "YZ*", ACTION_DROP), 0);
   ASSERT_EQ(cfg_set_tag_action(config_, "B", ACTION_KEEP), 0);
 
   Config* const record = config_;

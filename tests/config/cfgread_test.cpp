@@ -128,7 +128,7 @@ TEST(CfgRead, Statements) {
        {Tag("A", ACTION_EDIT), Attr("A", "HREF", ACTION_KEEP)}},
       {"open brace at end of file", "<a> {", 0, "", {Tag("A", ACTION_EDIT)}},
       {"empty braces", "<a> { } <b>: KEEP", 0, "", {Tag("A", ACTION_EDIT), Attr("A", "X", ACTION_KEEP), Tag("B", ACTION_KEEP)}},
-      {"only a default inside", "<a> { DEFAULT: DROP }", 0, "", {Tag("A", ACTION_EDIT), Attr("A", "X", ACTION_KEEP)}},
+      {"only a default inside", "<a> { DEFAULT: DROP }", 0, "", {Tag("A", ACTION_EDIT), Attr("A", "X", ACTION_DROP)}},
       {"items in any order",
        "<a> { ATTRIBUTE href: WARN DEFAULT: DROP ATTRIBUTE id: KEEP DEFAULT: WARN }\n<b> { ATTRIBUTE x: DROP }", 0, "",
        {Tag("A", ACTION_EDIT), Attr("A", "HREF", ACTION_WARN), Attr("A", "ID", ACTION_KEEP),
@@ -138,6 +138,16 @@ TEST(CfgRead, Statements) {
        {Tag("KEEP", ACTION_DROP), Tag("DEFAULT", ACTION_WARN), Tag("ALL", ACTION_EDIT),
         Attr("ALL", "ATTRIBUTE", ACTION_DROP), Default(ACTION_KEEP)}},
       {"35-character name", "<" + t35 + ">: WARN", 0, "", {Tag(t35.c_str(), ACTION_WARN)}},
+      // Attribute patterns: a name wins over a pattern, a longer pattern
+      // over a shorter one.
+      {"attribute patterns",
+       "<a> { ATTRIBUTE on*: DROP ATTRIBUTE onload: KEEP ATTRIBUTE o*: WARN ATTRIBUTE data-*:keep DEFAULT: KEEP }", 0,
+       "",
+       {Attr("A", "ONCLICK", ACTION_DROP), Attr("A", "ON", ACTION_DROP), Attr("A", "ONLOAD", ACTION_KEEP),
+        Attr("A", "OPEN", ACTION_WARN), Attr("A", "DATA-X", ACTION_KEEP), Attr("A", "DATA", ACTION_KEEP),
+        Attr("A", "ID", ACTION_KEEP)}},
+      {"pattern of 35 characters", "<a> { ATTRIBUTE " + t35 + "*: DROP }", 0, "",
+       {Attr("A", (t35 + "X").c_str(), ACTION_DROP), Attr("A", "T", ACTION_KEEP)}},
   });
 }
 
@@ -203,6 +213,20 @@ TEST(CfgRead, Errors) {
       {"NUL byte", std::string("<a>\0", 4), 1, "Error in configuration file: Unexpected character \n", {}},
       {"word too long", "<" + w128 + ">: KEEP", 1, "Error in configuration file: Excessively long word encountered\n",
        {}},
+      // A '*' that does not end a pattern where an attribute name is
+      // expected: the word before it is read, then the '*' is an error.
+      {"star in a tag name", "<on*>: KEEP", 1, "Error in configuration file: Unexpected character *\n", {Absent("ON")}},
+      {"star after an action", "<a>: keep*", 1, "Error in configuration file: Unexpected character *\n",
+       {Tag("A", ACTION_KEEP)}},
+      {"star after DROP", "<a>: DROP*", 1, "Error in configuration file: Unexpected character *\n", {Absent("A")}},
+      {"star after a refused word", "<a>: edit*", 1, unexpected_word("EDIT"), {Absent("A")}},
+      {"star after a keyword", "<a> { DEFAULT*: DROP }", 1, "Error in configuration file: Unexpected character *\n",
+       {Attr("A", "X", ACTION_KEEP)}},
+      {"word character after the star", "<a> { ATTRIBUTE on*x: DROP }", 1,
+       "Error in configuration file: Unexpected character *\n", {Attr("A", "ONX", ACTION_KEEP)}},
+      {"two stars", "<a> { ATTRIBUTE on**: DROP }", 1, "Error in configuration file: Unexpected character *\n",
+       {Attr("A", "ONX", ACTION_KEEP)}},
+      {"star alone", "<a> { ATTRIBUTE *: DROP }", 1, "Error in configuration file: Unexpected character *\n", {}},
       // The store refuses: its message, then the reader's, and reading stops.
       {"tag twice", "<b>: KEEP <b>: WARN <i>: KEEP", 1,
        "add_action: multiple actions specified for tag B\n" + kSemantic, {Tag("B", ACTION_KEEP), Absent("I")}},
@@ -225,7 +249,138 @@ TEST(CfgRead, Errors) {
       {"36-character attribute", "<a> { ATTRIBUTE " + t36 + ": KEEP }", 1,
        "add_attr_action: overly long attribute " + t36 + " in configuration file\n" + kSemantic,
        {Tag("A", ACTION_EDIT)}},
+      {"pattern twice", "<a> { ATTRIBUTE on*: DROP ATTRIBUTE ON*: KEEP }", 1,
+       "add_atr_action: action for attribute ON* already defined\n" + kSemantic, {Attr("A", "ONX", ACTION_DROP)}},
+      {"pattern too long", "<a> { ATTRIBUTE " + t36 + "*: KEEP }", 1,
+       "add_attr_action: overly long attribute " + t36 + "* in configuration file\n" + kSemantic, {}},
   });
+}
+
+// Where a read stopped: the line of the token, what was found there and
+// what was expected. Messages are as the reader printed them before.
+TEST(CfgRead, ErrorPlaces) {
+  const std::string t36(36, 'T');
+  const struct {
+    const char* title;
+    std::string text;
+    unsigned long line;
+    std::string message;
+  } cases[] = {
+      // Each state's expectation.
+      {"between statements", "<a>: KEEP\n}", 2, "found '}', expected '<', DEFAULT, COMMENT or MODE"},
+      {"after <", "<>", 1, "found '>', expected a tag name after '<'"},
+      {"after the name", "<a b>", 1, "found \"B\", expected '>' after <a"},
+      {"after the tag", "<I> KEEP", 1, "found \"KEEP\", expected ':' or '{' after <i>"},
+      {"after the tag's colon", "<a>: EDIT", 1, "found \"EDIT\", expected KEEP, WARN, DROP or DROP ALL after <a>:"},
+      {"after DROP", "<a>: DROP :", 1, "found ':', expected ALL, '<', DEFAULT, COMMENT or MODE after <a>: DROP"},
+      {"in braces", "<a> {\n KEEP }", 2, "found \"KEEP\", expected ATTRIBUTE, DEFAULT or '}' in the braces of <a>"},
+      {"after DEFAULT", "DEFAULT KEEP", 1, "found \"KEEP\", expected ':' after DEFAULT"},
+      {"after DEFAULT:", "DEFAULT: {", 1, "found '{', expected KEEP, WARN or DROP after DEFAULT:"},
+      {"after COMMENT", "COMMENT <", 1, "found '<', expected ':' after COMMENT"},
+      {"after COMMENT:", "COMMENT: ALL", 1, "found \"ALL\", expected KEEP, WARN or DROP after COMMENT:"},
+      {"after ATTRIBUTE", "<a> { ATTRIBUTE : }", 1,
+       "found ':', expected an attribute name after ATTRIBUTE in the braces of <a>"},
+      {"after the attribute", "<a> { ATTRIBUTE Href KEEP }", 1, "found \"KEEP\", expected ':' after ATTRIBUTE href"},
+      {"after the attribute's colon", "<a> { ATTRIBUTE on*: ALL }", 1,
+       "found \"ALL\", expected KEEP, WARN or DROP after ATTRIBUTE on*:"},
+      {"after DEFAULT in braces", "<a> { DEFAULT }", 1, "found '}', expected ':' after DEFAULT in the braces of <a>"},
+      {"after DEFAULT: in braces", "<a> { DEFAULT: }", 1,
+       "found '}', expected KEEP, WARN or DROP after DEFAULT: in the braces of <a>"},
+      {"after MODE", "MODE SAFE", 1, "found \"SAFE\", expected ':' after MODE"},
+      {"after MODE:", "MODE: FAST", 1, "found \"FAST\", expected SAFE or CLASSIC after MODE:"},
+      // Lines: comments, blank lines and CR LF count; an unexpected end of
+      // the file is placed at the last token.
+      {"lines counted through comments", "# one\n\n<a>: KEEP # two\r\n<b>\n: EDIT", 5,
+       "found \"EDIT\", expected KEEP, WARN, DROP or DROP ALL after <b>:"},
+      {"end of the file after blank lines", "<a>: KEEP\n<b\n\n\n", 2, "found the end of the file, expected '>' after <b"},
+      {"end of the file at once", "<", 1, "found the end of the file, expected a tag name after '<'"},
+      // Error tokens.
+      {"bad character", "<a>: KEEP\n;", 2, "found ';', expected '<', DEFAULT, COMMENT or MODE"},
+      {"NUL byte", std::string("<a>\0", 4), 1, "found byte 0x00, expected ':' or '{' after <a>"},
+      {"byte above 127", "<a>\n\xe9", 2, "found byte 0xE9, expected ':' or '{' after <a>"},
+      {"word too long", "\n<" + std::string(128, 'w'), 2,
+       "found a word of more than 127 characters, expected a tag name after '<'"},
+      {"star after a word", "<a>:\n keep*", 2, "found '*', expected '<', DEFAULT, COMMENT or MODE"},
+      {"star in an attribute name", "<a> { ATTRIBUTE on*x: DROP }", 1, "found '*', expected ':' after ATTRIBUTE on"},
+      // The store refused: placed at the token that completed the statement,
+      // or at the DROP that the next token completed.
+      {"tag twice", "<b>: KEEP\n<B>: WARN", 2, "found a second statement for <b>, expected one for each tag"},
+      {"tag twice, DROP then a tag", "<b>: KEEP\n<b>: DROP\n<i>: KEEP", 2,
+       "found a second statement for <b>, expected one for each tag"},
+      {"tag twice, DROP at the end", "<b>: KEEP\n<b>: DROP\n\n", 2,
+       "found a second statement for <b>, expected one for each tag"},
+      {"edited tag twice", "<a>: KEEP\n<a>\n{", 3, "found a second statement for <a>, expected one for each tag"},
+      {"long tag", "<" + t36 + ">: DROP ALL", 1, "found a tag name of 36 characters, expected at most 35"},
+      {"attribute twice", "<a> {\nATTRIBUTE x: KEEP\nATTRIBUTE x:\nDROP }", 4,
+       "found a second ATTRIBUTE x in the braces of <a>, expected one for each attribute"},
+      {"pattern twice", "<a> { ATTRIBUTE on*: KEEP ATTRIBUTE ON*: DROP }", 1,
+       "found a second ATTRIBUTE on* in the braces of <a>, expected one for each attribute"},
+      {"long attribute", "<a> { ATTRIBUTE " + t36 + ": KEEP }", 1,
+       "found an attribute name of 36 characters, expected at most 35"},
+      {"long pattern", "<a> { ATTRIBUTE " + t36 + "*: KEEP }", 1,
+       "found an attribute pattern of 36 characters before its '*', expected at most 35"},
+      {"two defaults", "DEFAULT: KEEP\nDEFAULT: DROP", 2, "found a second DEFAULT statement, expected one"},
+      {"two comment actions", "COMMENT: KEEP COMMENT: DROP", 1, "found a second COMMENT statement, expected one"},
+      {"two modes", "MODE: SAFE\n\nMODE: SAFE", 3, "found a second MODE statement, expected one"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.title << ": \"" << c.text << '"');
+    Config* config = cfg_construct();
+    ASSERT_NE(config, nullptr);
+    EXPECT_NE(read_text(c.text, config).status, 0);
+    const CfgErrorPlace place = cfg_error_place();
+    EXPECT_EQ(place.line, c.line);
+    EXPECT_EQ(place.message, c.message);
+    EXPECT_STREQ(place.file, "");
+    cfg_release(&config);
+  }
+}
+
+// The place is one line after the reader's messages, written by the caller:
+// with the file's name as compilers write it, or with the line alone.
+TEST(CfgRead, ReportPlace) {
+  std::string text = "<a>: KEEP\n<i> KEEP\n";
+  Config* config = cfg_construct();
+  ASSERT_NE(config, nullptr);
+  std::FILE* in = fmemopen(text.data(), text.size(), "r");
+  ASSERT_NE(in, nullptr);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(cfg_read_named(in, "conf/my.cfg", config), 1);
+  cfg_report_place(stderr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), unexpected_word("KEEP") +
+                                                        "conf/my.cfg:2: found \"KEEP\", expected ':' or '{' after <i>\n");
+  EXPECT_STREQ(cfg_error_place().file, "conf/my.cfg");
+  std::fclose(in);
+  cfg_release(&config);
+
+  // Without a name, the line alone.
+  config = cfg_construct();
+  ASSERT_NE(config, nullptr);
+  EXPECT_EQ(read_text(text, config).status, 1);
+  testing::internal::CaptureStderr();
+  cfg_report_place(stderr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "line 2: found \"KEEP\", expected ':' or '{' after <i>\n");
+  cfg_release(&config);
+
+  // A read that succeeds, or reads nothing, leaves no place.
+  config = cfg_construct();
+  ASSERT_NE(config, nullptr);
+  const std::string fine[] = {"<b>: KEEP", ""};
+  for (const std::string& next : fine) {
+    SCOPED_TRACE(next.empty() ? "a null Config" : "a good file");
+    EXPECT_EQ(read_text(text, config).status, 1);
+    EXPECT_EQ(cfg_error_place().line, 2u);
+    Config* used = next.empty() ? nullptr : config;
+    EXPECT_EQ(read_text(next, used).status, next.empty() ? 1 : 0);
+    EXPECT_EQ(cfg_error_place().line, 0u);
+    testing::internal::CaptureStderr();
+    cfg_report_place(stderr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    cfg_release(&config);
+    config = cfg_construct();
+    ASSERT_NE(config, nullptr);
+  }
+  cfg_release(&config);
 }
 
 TEST(CfgRead, RefusesNullStreamAndInvalidConfig) {

@@ -86,6 +86,18 @@ TEST(CfgTok, Sequences) {
       {"byte above 127 ends a word", "t\xe9", {word("T"), error("Unexpected character \xe9")}},
       {"control byte", "\x01", {error("Unexpected character \x01")}},
       {"NUL byte", std::string("a\0b", 3), {word("A"), error("Unexpected character ")}},
+      // A '*' ends a word (an attribute pattern), or the character right
+      // after it does; it cannot begin one.
+      {"pattern", "on* data-*:", {word("ON*"), word("DATA-*"), kColon, kEof}},
+      {"pattern at the end", "on*", {word("ON*"), kEof}},
+      {"pattern then comment", "on*#x", {word("ON*"), kEof}},
+      {"word character after the star", "on*x y", {word("ON*X"), word("Y"), kEof}},
+      {"two stars", "on**:", {word("ON**"), kColon, kEof}},
+      {"star first", "*x", {error("Unexpected character *")}},
+      {"star after a symbol", "<*", {kLt, error("Unexpected character *")}},
+      {"star with room for one more", std::string(125, 'a') + "*", {word(std::string(125, 'A') + "*"), kEof}},
+      {"star without room for one more", std::string(126, 'a') + "*",
+       {word(std::string(126, 'A')), error("Unexpected character *")}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
@@ -120,6 +132,40 @@ TEST(CfgTok, CallsResumeWhereTheLastOneStopped) {
     EXPECT_EQ(Tok(t.type, t.text), w);
   }
   std::fclose(in);
+}
+
+// Token::line counts the line feeds read before each token: in white space
+// and in comments; a line feed that ends a word is counted once, by the
+// next call. The end of the file is on the line where the reading stopped.
+TEST(CfgTok, LinesOfTokens) {
+  const struct {
+    const char* title;
+    std::string input;
+    std::vector<std::uint32_t> lines;  // of each token, the last the end of the file
+  } cases[] = {
+      {"one line", "<a>", {1, 1, 1, 1}},
+      {"blank lines and a comment", "\n\n<a> # c\n:\n", {3, 3, 3, 4, 5}},
+      {"word ended by a line feed", "a\nb\n", {1, 2, 3}},
+      {"pattern ended by a line feed", "on*\nx", {1, 2, 2}},
+      {"CR LF", "a\r\n\r\nb", {1, 3, 3}},
+      {"comment at the end", "a\n# c", {1, 2}},
+      {"carriage returns alone are no line ends", "a\r\rb", {1, 1, 1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    std::string text = c.input;
+    std::FILE* in = open_text(text);
+    ASSERT_NE(in, nullptr);
+    Token t{};
+    t.line = 1;
+    std::vector<std::uint32_t> got;
+    do {
+      ASSERT_EQ(cfg_tok(&t, in), 0);
+      got.push_back(t.line);
+    } while (t.type != TOKEN_EOF && t.type != TOKEN_ERROR && got.size() < 16);
+    EXPECT_EQ(got, c.lines);
+    std::fclose(in);
+  }
 }
 
 TEST(CfgTok, NullArguments) {

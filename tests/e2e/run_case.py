@@ -12,11 +12,12 @@ Lines before the first case are a comment.
   @@ env             KEY=VALUE lines to set, -KEY lines to unset
   @@ file PATH       a file created under the case's directory
   @@ dir PATH        an (empty) directory created there
-  @@ man-example PATH SOURCE
+  @@ man-example PATH SOURCE [NAME]
                      a file created from the example block of the manual
                      page SOURCE (relative to {src}), between the lines
-                     '.\\" example-begin' and '.\\" example-end'; so the
-                     documentation cannot drift from the program
+                     '.\\" example-begin' and '.\\" example-end' (for a
+                     NAME, '.\\" example-begin NAME' and the next end);
+                     so the documentation cannot drift from the program
   @@ stdin           standard input (empty when absent)
   @@ stdout-file P   send standard output to P (e.g. /dev/full), not compared
   @@ close           standard streams to close before tessel starts, one
@@ -71,8 +72,9 @@ def parse(path):
                     arg = words[1]
                     words = words[1:]
                 elif name == "man-example":
-                    arg = (words[1], words[2])
-                    words = words[2:]
+                    example = words[3] if len(words) > 3 and words[3] not in ("-n", "esc") else None
+                    arg = (words[1], words[2], example)
+                    words = words[3:] if example else words[2:]
                 current = Section(name, arg, words[1:], number)
                 cases[-1][2].append(current)
             elif current is not None:
@@ -81,12 +83,12 @@ def parse(path):
     return cases
 
 
-def man_example(path):
+def man_example(path, name=None):
     """The configuration shown between the example markers of a man page."""
     with open(path, encoding="latin-1") as f:
         lines = f.read().splitlines()
-    begin = lines.index('.\\" example-begin')
-    end = lines.index('.\\" example-end')
+    begin = lines.index('.\\" example-begin' + (" " + name if name else ""))
+    end = lines.index('.\\" example-end', begin)
     body = [line for line in lines[begin + 1:end] if line not in (".nf", ".fi")]
     text = "\n".join(body) + "\n"
     return text.replace("\\e", "\\").replace("\\-", "-").replace("\\&", "").encode("latin-1")
@@ -130,7 +132,7 @@ def run_one(binary, case_path, src, title, sections):
                     f.write(s.content())
             elif s.name == "man-example":
                 with open(os.path.join(tmp, s.arg[0]), "wb") as f:
-                    f.write(man_example(os.path.join(src, s.arg[1])))
+                    f.write(man_example(os.path.join(src, s.arg[1]), s.arg[2]))
             elif s.name == "dir":
                 os.makedirs(os.path.join(tmp, s.arg), exist_ok=True)
             elif s.name == "stdin":

@@ -193,7 +193,9 @@ def case_one_word_configuration(c):
     cfg = c.write("c.cfg", b"w" * (10 * MB))
     status, out, err = c.run(["-f", cfg])
     expect((status, out, err), (1, b"", b"Error in configuration file: Excessively long word encountered\n"
-                                       b"Unable to interpret configuration file\n"), "result")
+                                       b"Unable to interpret configuration file\n"
+                                       + cfg.encode() + b":1: found a word of more than 127 characters, "
+                                       b"expected '<', DEFAULT, COMMENT or MODE\n"), "result")
 
 
 def case_unreadable_files(c):

@@ -284,7 +284,7 @@ TEST_F(Policy, AttributeEditing) {
   attr_default("IMG", ACTION_DROP);
   attr("P", "ALIGN", ACTION_KEEP);
   attr_default("P", ACTION_WARN);
-  attr_default("B", ACTION_DROP);  // no attribute entries: the default does not count
+  attr_default("B", ACTION_DROP);  // no attribute entries: the default counts all the same
 
   const std::string long_attr(130, 'x');
   const struct {
@@ -318,7 +318,7 @@ TEST_F(Policy, AttributeEditing) {
       {"nameless = at the end", "<a href=x =>", "<a href=x =>", ""},
       {"names fold to upper case", "<A HREF=x OnClick=y TITLE=z>", "<A HREF=x TITLE=z>",
        "line 1: A tag with attribute TITLE\n"},
-      {"default without entries", "<b class=c id=d>", "<b class=c id=d>", ""},
+      {"default without entries", "<b class=c id=d>", "<b>", ""},
       {"default WARN", "<p align=c style=s>", "<p align=c style=s>", "line 1: P tag with attribute STYLE\n"},
       {"long attribute name", "<p align=c " + long_attr + "=1>", "<p align=c " + long_attr + "=1>",
        "line 1: P tag with attribute " + std::string(127, 'X') + "\n"},
@@ -332,6 +332,63 @@ TEST_F(Policy, AttributeEditing) {
     EXPECT_EQ(got.status, 0);
     EXPECT_EQ(got.out, c.out);
     EXPECT_EQ(got.err, c.err);
+  }
+}
+
+// In both modes: a kept attribute right after a dropped one is kept apart
+// from what precedes it; an attribute DEFAULT counts when the braces name
+// no attribute; patterns match names by their beginning, below names and
+// longer patterns.
+TEST_F(Policy, AttributeSeparationDefaultsAndPatterns) {
+  const struct {
+    const char* title;
+    std::string in;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      // A dropped attribute, then one that would join what precedes it.
+      {"kept after dropped, quoted value", "<a onclick=\"go()\"href=/x>t", "<a href=/x>t", ""},
+      {"warned after dropped", "<a onclick='go()'title=t>", "<a title=t>", "line 1: A tag with attribute TITLE\n"},
+      {"after a kept one", "<a href=/x onclick=\"go()\"title=t>", "<a href=/x title=t>",
+       "line 1: A tag with attribute TITLE\n"},
+      {"two dropped in a row", "<a onclick=\"x\"onclick='y'href=z>", "<a href=z>", ""},
+      {"a stray value after dropped", "<a onclick=\"x\"=y>", "<a =y>", ""},
+      // Where it is not broken, nothing changes.
+      {"white space of its own", "<a onclick=\"x\"\thref=y>", "<a\thref=y>", ""},
+      {"white space at the end", "<a onclick=\"x\"  >", "<a  >", ""},
+      {"dropped last", "<a href=y onclick=\"x\">", "<a href=y>", ""},
+      {"nothing dropped", "<a href=\"y\"title=t>", "<a href=\"y\"title=t>", "line 1: A tag with attribute TITLE\n"},
+      // DEFAULT alone in the braces.
+      {"DEFAULT: DROP alone", "<p class=c onclick=x>t</p>", "<p>t</p>", ""},
+      {"DEFAULT: WARN alone", "<q class=c id=i>", "<q class=c id=i>",
+       "line 1: Q tag with attribute CLASS\nline 1: Q tag with attribute ID\n"},
+      // Patterns.
+      {"pattern, name and longer pattern", "<div onclick=x onload=y data-a=1 data-x1=2 id=i>",
+       "<div onload=y data-a=1 data-x1=2 id=i>", "line 1: DIV tag with attribute DATA-A\n"},
+      {"pattern in any case", "<div OnMouseOver=x ON=y>", "<div>", ""},
+      {"pattern and separation", "<div onclick=\"x\"id=i>", "<div id=i>", ""},
+  };
+  for (const bool safe : {false, true}) {
+    configure({.tags = {{"A", ACTION_EDIT}, {"P", ACTION_EDIT}, {"Q", ACTION_EDIT}, {"DIV", ACTION_EDIT}}});
+    attr("A", "ONCLICK", ACTION_DROP);
+    attr("A", "TITLE", ACTION_WARN);
+    attr_default("P", ACTION_DROP);
+    attr_default("Q", ACTION_WARN);
+    attr("DIV", "ON*", ACTION_DROP);
+    attr("DIV", "ONLOAD", ACTION_KEEP);
+    attr("DIV", "DATA-*", ACTION_WARN);
+    attr("DIV", "DATA-X*", ACTION_KEEP);
+    if (safe) {
+      ASSERT_EQ(cfg_set_mode(config_, MODE_SAFE), 0);
+    }
+    install_safe_scan(safe);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::Message() << (safe ? "safe: " : "classic: ") << c.title << ": " << c.in);
+      const Filtered got = filter(c.in);
+      EXPECT_EQ(got.status, 0);
+      EXPECT_EQ(got.out, c.out);
+      EXPECT_EQ(got.err, c.err);
+    }
   }
 }
 
