@@ -562,7 +562,7 @@ void separate_from_written(const Segment& s, Ending written, std::FILE* out) {
 // name). A space keeps it apart. Safe mode has its own rules above.
 void separate_classic(const Segment& s, std::FILE* out) {
   if (!is_space(*s.begin)) {
-    fputc_unlocked(' ', out);
+    (void)put_bytes(" ", 1, out);
   }
 }
 
