@@ -21,6 +21,7 @@
 #include "estr/estr.h"
 #include "policy/findings.h"
 #include "policy/tscrub02.h"
+#include "scanner/scrub.h"  // TESSEL_STREAM_BUFFERS, for the buffering of standard error
 
 namespace {
 
