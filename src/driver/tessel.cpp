@@ -6,6 +6,8 @@
 // command line, configuration search, Config, configuration file, hooks,
 // scan. Shut-down runs on every path. The exit status is that of the last
 // step that ran, so a failed cfg_read or scrub_html passes its own result on.
+// -h and -V end the run after the command line; in check mode every failure
+// before the files are checked gives status 2, as a file that cannot be read.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
