@@ -56,6 +56,16 @@ void catch_signals() {
   (void)std::signal(SIGXFSZ, SIG_IGN);
 }
 
+// Holds the signals that catch_signals handles, keeping the mask before.
+void hold_signals(sigset_t* before) {
+  sigset_t fatal;
+  sigemptyset(&fatal);
+  for (const int signal_number : kFatalSignals) {
+    sigaddset(&fatal, signal_number);
+  }
+  (void)sigprocmask(SIG_BLOCK, &fatal, before);
+}
+
 // target_path becomes the file to replace: name, or the file its symbolic
 // link names. 0, or 1 after a message.
 int resolve_target(const char* name, struct stat* status, bool* exists) {
@@ -117,13 +127,17 @@ std::FILE* open_output_file(const char* name) {
     return nullptr;
   }
   catch_signals();
-  // The handler may run from here on: the name is complete before the file
-  // exists, and marked as existing before mkstemp could return.
-  temp_exists = 1;
+  // mkstemp writes the name as it makes the file: the signals are held
+  // until both are done, so that the handler removes the file made, and
+  // never a name half written.
+  sigset_t before;
+  hold_signals(&before);
   const int fd = mkstemp(temp_path);
+  const int mkstemp_errno = errno;
+  temp_exists = fd >= 0 ? 1 : 0;
+  (void)sigprocmask(SIG_SETMASK, &before, nullptr);
   if (fd < 0) {
-    temp_exists = 0;
-    std::fprintf(stderr, "Unable to create a temporary file beside %s: %s\n", name, std::strerror(errno));
+    std::fprintf(stderr, "Unable to create a temporary file beside %s: %s\n", name, std::strerror(mkstemp_errno));
     return nullptr;
   }
   // The file keeps its permissions; set-user-ID and set-group-ID bits are
@@ -147,12 +161,17 @@ int commit_output_file(std::FILE* out) {
     remove_temp();
     return 1;
   }
-  if (rename(temp_path, target_path) != 0) {
-    std::fprintf(stderr, "Unable to replace output file %s: %s\n", target_path, std::strerror(errno));
+  sigset_t before;
+  hold_signals(&before);  // the name must not be removed once it is the output's
+  const int renamed = rename(temp_path, target_path);
+  const int rename_errno = errno;
+  temp_exists = renamed == 0 ? 0 : temp_exists;
+  (void)sigprocmask(SIG_SETMASK, &before, nullptr);
+  if (renamed != 0) {
+    std::fprintf(stderr, "Unable to replace output file %s: %s\n", target_path, std::strerror(rename_errno));
     remove_temp();
     return 1;
   }
-  temp_exists = 0;
   return 0;
 }
 
