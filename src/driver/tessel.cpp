@@ -1,10 +1,13 @@
 // tessel: filters one HTML document (a named file or standard input) to
-// standard output as a configuration file says.
+// standard output as a configuration file says; in check mode, filters
+// many files and reports only what it found in them.
 //
 // Start-up runs in order and each step only if every earlier one succeeded:
 // command line, configuration search, Config, configuration file, hooks,
 // scan. Shut-down runs on every path. The exit status is that of the last
 // step that ran, so a failed cfg_read or scrub_html passes its own result on.
+// -h and -V end the run after the command line; in check mode every failure
+// before the files are checked gives status 2, as a file that cannot be read.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,9 +17,13 @@
 #include <unistd.h>
 
 #include "config/config.h"
+#include "driver/check.h"
+#include "driver/document.h"
+#include "driver/json.h"
+#include "driver/outfile.h"
 #include "estr/estr.h"
+#include "policy/findings.h"
 #include "policy/tscrub02.h"
-#include "scanner/scrub.h"
 
 namespace {
 
@@ -30,22 +37,76 @@ Config* config = nullptr;
 const char* cfg_name = nullptr;
 Estr* found_name = nullptr;
 
-// Opens the configuration file named by -f: the rest of the argument (-fNAME)
-// or the next one. *index is moved past what was used.
-int open_cfg_option(int argc, char* argv[], int* index) {
+// What the command line asks for besides the configuration and the input.
+struct Options {
+  bool check = false;    // -c: findings of many files, no document
+  bool quiet = false;    // -q: no summary in check mode
+  bool report = false;   // -r: every removal reported
+  bool json = false;     // --json: findings as JSON lines
+  bool answered = false;  // -h or -V answered: nothing else to do
+  const char* output = nullptr;  // -o: the output file
+  const char* input_name = nullptr;  // the input file, when one is named
+  char** files = nullptr;  // check mode: the files named
+  int file_count = 0;
+};
+Options options;
+
+constexpr const char* kUsage =
+    "Usage: tessel [OPTION]... [FILE]\n"
+    "       tessel -c [OPTION]... [FILE]...\n"
+    "Filters the HTML document FILE (standard input when absent or -) to standard\n"
+    "output as the configuration says; warnings go to standard error.\n"
+    "  -f CFG         read the configuration from CFG\n"
+    "  -o FILE        write the document to FILE, replaced only when all went well\n"
+    "  -r, --report   report every tag, attribute, comment and region removed\n"
+    "  -c, --check    check each FILE: findings as FILE:LINE: message, no document\n"
+    "  -q, --quiet    in check mode, no summary line\n"
+    "      --json     findings as JSON lines\n"
+    "  -h, --help     show this help and exit\n"
+    "  -V, --version  show the version and exit\n"
+    "  --             end of options: the next argument is a file\n"
+    "Without -f the configuration is $TESSEL_CFG, else the first tessel.cfg\n"
+    "found in the current directory, $HOME and /etc.\n"
+    "Check mode exits with 0 when nothing was found, 1 when something was, and\n"
+    "2 when a file or the configuration could not be read.\n";
+
+// -h and -V write on standard output and end the run: 0, or 1 when the
+// text could not be written.
+int answer(const char* text) {
+  options.answered = true;
+  std::fputs(text, stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    std::perror("Unable to write to standard output");
+    return 1;
+  }
+  return 0;
+}
+
+// The argument of an option letter: the rest of the same argument (-fNAME)
+// or the next one, which must exist, be non-empty and not begin with a
+// dash. *index is moved past what was used; null after the message.
+const char* option_argument(char letter, const char* rest, int argc, char* argv[], int* index) {
+  if (*rest != '\0') {
+    return rest;
+  }
+  const int next = *index + 1;
+  if (next >= argc || argv[next][0] == '\0' || argv[next][0] == '-') {
+    std::fprintf(stderr, "No argument for -%c option\n", letter);
+    return nullptr;
+  }
+  *index = next;
+  return argv[next];
+}
+
+// Opens the configuration file named by -f.
+int open_cfg_option(const char* rest, int argc, char* argv[], int* index) {
   if (pCfg != nullptr) {
     std::fputs("Option -f may occur only once\n", stderr);
     return 1;
   }
-  const char* name = argv[*index] + 2;
-  if (*name == '\0') {
-    const int next = *index + 1;
-    if (next >= argc || argv[next][0] == '\0' || argv[next][0] == '-') {
-      std::fputs("No argument for -f option\n", stderr);
-      return 1;
-    }
-    name = argv[next];
-    *index = next;
+  const char* name = option_argument('f', rest, argc, argv, index);
+  if (name == nullptr) {
+    return 1;
   }
   pCfg = std::fopen(name, "r");
   if (pCfg == nullptr) {
@@ -54,6 +115,62 @@ int open_cfg_option(int argc, char* argv[], int* index) {
   }
   cfg_name = name;
   return 0;
+}
+
+int output_option(const char* rest, int argc, char* argv[], int* index) {
+  if (options.output != nullptr) {
+    std::fputs("Option -o may occur only once\n", stderr);
+    return 1;
+  }
+  options.output = option_argument('o', rest, argc, argv, index);
+  return options.output != nullptr ? 0 : 1;
+}
+
+// A letter that takes no argument: 0, 1 after a message, or 0 with
+// options.answered set.
+int flag_option(char letter) {
+  switch (letter) {
+    case 'c': options.check = true; return 0;
+    case 'q': options.quiet = true; return 0;
+    case 'r': options.report = true; return 0;
+    case 'h': return answer(kUsage);
+    case 'V': return answer("tessel " TESSEL_VERSION "\n");
+    default: break;
+  }
+  std::fprintf(stderr, "Unrecognized option %c on command line\n", letter);
+  return 1;
+}
+
+// One argument of short options, which may be joined (-cr); -f and -o take
+// the rest of it as their argument when there is one.
+int short_options(int argc, char* argv[], int* index) {
+  for (const char* p = argv[*index] + 1; *p != '\0' && !options.answered; ++p) {
+    if (*p == 'f' || *p == 'o') {
+      return *p == 'f' ? open_cfg_option(p + 1, argc, argv, index) : output_option(p + 1, argc, argv, index);
+    }
+    if (flag_option(*p) != 0) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
+// --NAME; an unknown one is reported as the letter '-', as it always was.
+int long_option(const char* name) {
+  constexpr struct {
+    const char* name;
+    char letter;
+  } kLong[] = {{"help", 'h'}, {"version", 'V'}, {"check", 'c'}, {"quiet", 'q'}, {"report", 'r'}};
+  for (const auto& option : kLong) {
+    if (std::strcmp(name, option.name) == 0) {
+      return flag_option(option.letter);
+    }
+  }
+  if (std::strcmp(name, "json") == 0) {
+    options.json = true;
+    return 0;
+  }
+  return flag_option('-');
 }
 
 int open_input(int argc, char* argv[], int index) {
@@ -66,7 +183,12 @@ int open_input(int argc, char* argv[], int index) {
     std::fputs("Name of specified input file is empty\n", stderr);
     return 1;
   }
-  pIn = std::fopen(name, "r");
+  if (std::strcmp(name, "-") == 0) {
+    pIn = stdin;  // after "--"
+  } else {
+    pIn = std::fopen(name, "r");
+    options.input_name = name;
+  }
   if (pIn == nullptr) {
     std::fprintf(stderr, "Unable to open input file %s\n", name);
     return 1;
@@ -78,23 +200,54 @@ int open_input(int argc, char* argv[], int index) {
   return 0;
 }
 
-// Options, then at most one input file name; sets pCfg (for -f) and pIn.
+// Check mode takes every argument left as a file to check; a lone dash
+// given before -c stands for standard input, alone.
+int take_files(int argc, char* argv[], int index) {
+  if (options.output != nullptr) {
+    std::fputs("Options -c and -o cannot be used together\n", stderr);
+    return 1;
+  }
+  if (pIn == stdin && index < argc) {
+    std::fprintf(stderr, "Extraneous argument(s) on command line: %s\n", argv[index]);
+    return 1;
+  }
+  options.files = argv + index;
+  options.file_count = argc - index;
+  return 0;
+}
+
+// Options, then the input file name (or in check mode the names of the
+// files to check); sets pCfg (for -f), pIn and options. Options come
+// before the file names; "--" ends them.
 int get_args(int argc, char* argv[]) {
   pIn = nullptr;
   pCfg = nullptr;
   int index = 1;
-  for (; index < argc && argv[index][0] == '-'; ++index) {
+  for (; index < argc && argv[index][0] == '-' && !options.answered; ++index) {
     const char* arg = argv[index];
+    int status = 0;
     if (arg[1] == '\0') {
-      pIn = stdin;
-    } else if (arg[1] == 'f') {
-      if (open_cfg_option(argc, argv, &index) != 0) {
-        return 1;
+      if (options.check) {
+        break;  // the first file to check
       }
+      pIn = stdin;
+    } else if (std::strcmp(arg, "--") == 0) {
+      ++index;
+      break;
+    } else if (arg[1] == '-') {
+      status = long_option(arg + 2);
     } else {
-      std::fprintf(stderr, "Unrecognized option %c on command line\n", arg[1]);
+      status = short_options(argc, argv, &index);
+    }
+    if (status != 0) {
       return 1;
     }
+  }
+  if (options.answered) {
+    return 0;
+  }
+  if (options.check) {
+    return take_files(argc, argv, index);
   }
   if (index < argc && open_input(argc, argv, index) != 0) {
     return 1;
@@ -202,37 +355,38 @@ int read_configuration() {
   return status;
 }
 
-// The scan writes its last block of output before it returns, and a read
-// error ends its input like the end of file, so a scan that succeeded is
-// confirmed against both streams: a read error must not pass for the end of
-// the input, nor a lost write for success.
-int confirm_streams(int status) {
-  const int read_errno = input_error();
-  const bool write_failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
-  const int write_errno = errno;
-  if (status != 0) {
-    return status;
-  }
-  if (read_errno != 0) {
-    errno = read_errno;
-    std::perror("Unable to read HTML");
-    return 1;
-  }
-  if (write_failed) {
-    errno = write_errno;
-    std::perror("Unable to write HTML");
-    return 1;
-  }
-  return 0;
+// Findings of the usual mode as JSON lines on standard error.
+void write_json_to_stderr(const Finding& finding) {
+  write_json_finding(options.input_name != nullptr ? options.input_name : kStdinName, finding, stderr);
 }
 
+// The usual mode: one document to standard output, or through a temporary
+// file to the -o file.
 int filter() {
-  install_tag_scrubber(scrub_tag);
-  install_text_scrubber(scrub_text);
-  install_comment_scrubber(scrub_comment);
-  install_safe_scan(cfg_mode(config) == MODE_SAFE);
-  const int status = scrub_html(pIn, stdout);
-  return confirm_streams(status);
+  if (options.json) {
+    install_finding_sink(write_json_to_stderr);
+  }
+  if (options.output == nullptr) {
+    return filter_document(config, pIn, stdout, nullptr);
+  }
+  std::FILE* out = open_output_file(options.output);
+  if (out == nullptr) {
+    return 1;
+  }
+  const int status = filter_document(config, pIn, out, nullptr);
+  if (status != 0) {
+    discard_output_file(out);
+    return status;
+  }
+  return commit_output_file(out);
+}
+
+int run() {
+  install_removal_report(options.report);
+  if (options.check) {
+    return check_files(config, options.files, options.file_count, CheckOptions{options.json, options.quiet});
+  }
+  return filter();
 }
 
 void shut_down() {
@@ -286,6 +440,10 @@ int main(int argc, char* argv[]) {
     std::setvbuf(stderr, warning_buffer, _IOFBF, sizeof warning_buffer);
   }
   int status = get_args(argc, argv);
+  if (options.answered) {
+    shut_down();
+    return status;
+  }
   if (status == 0 && pCfg == nullptr) {
     status = default_cfg();
   }
@@ -293,7 +451,9 @@ int main(int argc, char* argv[]) {
     status = read_configuration();
   }
   if (status == 0) {
-    status = filter();
+    status = run();
+  } else if (options.check) {
+    status = kCheckTrouble;  // trouble before any file was checked
   }
   shut_down();
   return status;

@@ -35,6 +35,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "policy/findings.h"
 #include "policy/urlcheck.h"
 #include "scanner/cclass.h"
 #include "scanner/scrub.h"
@@ -58,6 +59,7 @@ struct Region {
 };
 static_assert(sizeof(Region) <= 16);
 std::vector<Region> regions;  // innermost region last
+unsigned long region_line = 0;  // where the outermost region began, for the report
 // The names of regions, each kept once: few tags open regions (those that
 // are dropped whole, and the raw-text and SVG or MathML start tags that
 // are not written). Kept until the next document.
@@ -259,8 +261,18 @@ void write_segment(const char* begin, const char* end, std::FILE* out) {
   (void)put_bytes(begin, static_cast<std::size_t>(end - begin), out);
 }
 
-void warn_tag(const char* slash, unsigned long line) {
-  std::fprintf(stderr, "Warning: <%s%s> tag on line %lu\n", slash, name_buff.data(), line);
+void report_tag(FindingKind kind, bool end_tag, unsigned long line) {
+  report_finding(Finding{kind, end_tag ? FindingSubject::kEndTag : FindingSubject::kStartTag, line, 0,
+                         name_buff.data(), nullptr});
+}
+
+void warn_tag(bool end_tag, unsigned long line) { report_tag(FindingKind::kWarning, end_tag, line); }
+
+// A tag that is not written, outside a region (whose report covers it).
+void report_removed_tag(bool end_tag, unsigned long line) {
+  if (reporting_removals()) {
+    report_tag(FindingKind::kRemoved, end_tag, line);
+  }
 }
 
 // Whether the scanner reads the content after this start tag as text: in
@@ -313,7 +325,10 @@ bool region_named_as_tag(const Region& region) { return region_names().names[reg
 // inside a <foreignObject>, and so does the scanner: the region goes on
 // too, since what follows is still read by the frame's rules. A region
 // opened inside a frame ends, at the latest, when that frame closes.
-void open_region() {
+void open_region(unsigned long line) {
+  if (!dropping()) {
+    region_line = line;
+  }
   const bool opened_frame = tag_opened_frame();
   if (dropping() && regions.back().opened_frame) {
     return;  // all goes until that frame closes, before any frame inside it
@@ -330,20 +345,36 @@ void open_region() {
   regions.push_back(Region{name, depth, 1, opened_frame});
 }
 
-void close_region() {
-  if (--regions.back().count == 0) {
-    regions.pop_back();
+// The outermost region ends at the tag on line (end_line 0: at the end of
+// the input); one line reports it whole.
+void report_region(unsigned long end_line) {
+  if (reporting_removals()) {
+    report_finding(Finding{FindingKind::kRemoved, FindingSubject::kRegion, region_line, end_line,
+                           region_names().names[regions.front().name].c_str(), nullptr});
   }
+}
+
+void close_region(unsigned long line) {
+  if (--regions.back().count != 0) {
+    return;
+  }
+  if (regions.size() == 1) {
+    report_region(line);
+  }
+  regions.pop_back();
 }
 
 bool ends_region() { return !regions.back().opened_frame && region_named_as_tag(regions.back()); }
 
 // Ends the regions whose frames the scanner closed at this tag; true when
 // the tag is the end tag of the outermost of them.
-bool close_regions_of_closed_frames(bool end_tag) {
+bool close_regions_of_closed_frames(bool end_tag, unsigned long line) {
   bool own_end_tag = false;
   while (dropping() && regions.back().frame_depth > frame_depth()) {
     own_end_tag = end_tag && region_named_as_tag(regions.back());
+    if (regions.size() == 1) {
+      report_region(line);
+    }
     regions.pop_back();
   }
   return own_end_tag;
@@ -352,12 +383,14 @@ bool close_regions_of_closed_frames(bool end_tag) {
 int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
   if (action == ACTION_DROP_ALL) {
     if (!tag_closed_at_once()) {
-      open_region();  // a self-closing <svg/> has nothing inside to drop
+      open_region(line);  // a self-closing <svg/> has nothing inside to drop
+    } else if (!dropping()) {
+      report_removed_tag(false, line);
     }
     return 0;
   }
   if (action == ACTION_WARN) {
-    warn_tag("", line);
+    warn_tag(false, line);
   }
   // A raw-text start tag that browsers may ignore is never written: what the
   // scanner reads as its text may be markup to them. Nor is a start tag that
@@ -372,7 +405,9 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
       !(safe && (tag_opened_frame() || tag_closed_at_once() || (raw_text_may_be_ignored() && has_raw_text())));
   if (!is_written) {
     if (has_raw_text() || tag_opened_frame()) {
-      open_region();
+      open_region(line);
+    } else if (!dropping()) {
+      report_removed_tag(false, line);
     }
     return 0;
   }
@@ -405,17 +440,22 @@ void write_end_tag(const char* piece, const char* name, std::FILE* out) {
 
 int scrub_end_tag(const char* piece, const char* name, std::FILE* out, unsigned long line, Action action) {
   if (action == ACTION_WARN) {
-    warn_tag("/", line);
+    warn_tag(true, line);
   }
   if (dropping() && ends_region()) {
-    close_region();
+    close_region(line);
     return 0;
   }
-  if (!dropping() && (action == ACTION_KEEP || action == ACTION_WARN || action == ACTION_EDIT)) {
+  if (dropping()) {
+    return 0;
+  }
+  if (action == ACTION_KEEP || action == ACTION_WARN || action == ACTION_EDIT) {
     if (safe) {
       note_written_tag(true);
     }
     write_end_tag(piece, name, out);
+  } else {
+    report_removed_tag(true, line);
   }
   return 0;
 }
@@ -577,9 +617,17 @@ bool url_allows(const Segment& s, bool recorded, unsigned long line) {
   if (!recorded) {
     record_name(s);
   }
-  std::fprintf(stderr, "line %lu: %s tag with unsafe URL in attribute %s\n", line, name_buff.data(),
-               attr_name.data());
+  report_finding(
+      Finding{FindingKind::kUnsafeUrl, FindingSubject::kAttribute, line, 0, name_buff.data(), attr_name.data()});
   return false;
+}
+
+// Reports the attribute in attr_name (removals only when asked for).
+void report_attribute(FindingKind kind, unsigned long line) {
+  if (kind == FindingKind::kRemoved && !reporting_removals()) {
+    return;
+  }
+  report_finding(Finding{kind, FindingSubject::kAttribute, line, 0, name_buff.data(), attr_name.data()});
 }
 
 // Whether an attribute segment is written, as the Config says for its
@@ -597,12 +645,15 @@ bool keep_segment(const Segment& s, bool edited, unsigned long line) {
     action = tag_entry != nullptr ? cfg_entry_attr_action(tag_entry, attr_name.data())
                                   : cfg_attr_action(config, name_buff.data(), attr_name.data());
   }
-  if (action == ACTION_DROP ||
-      (safe && (action == ACTION_KEEP || action == ACTION_WARN) && !url_allows(s, edited, line))) {
+  if (action == ACTION_DROP) {
+    report_attribute(FindingKind::kRemoved, line);
+    return false;
+  }
+  if (safe && (action == ACTION_KEEP || action == ACTION_WARN) && !url_allows(s, edited, line)) {
     return false;
   }
   if (action == ACTION_WARN) {
-    std::fprintf(stderr, "line %lu: %s tag with attribute %s\n", line, name_buff.data(), attr_name.data());
+    report_attribute(FindingKind::kWarning, line);
   } else if (action != ACTION_KEEP) {
     std::fputs("edit_tag: Internal error: invalid attribute action\n", stderr);
   }
@@ -635,7 +686,7 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
     std::fputs("scrub_tag: invalid action\n", stderr);
     return 1;
   }
-  if (close_regions_of_closed_frames(end_tag)) {
+  if (close_regions_of_closed_frames(end_tag, line)) {
     return 0;
   }
   return end_tag ? scrub_end_tag(piece, name, out, line, action) : scrub_start_tag(piece, out, line, action);
@@ -667,7 +718,7 @@ int scrub_comment(const char* piece, std::FILE* out, unsigned long line) {
   }
   switch (cfg_comment_action(config)) {
     case ACTION_WARN:
-      std::fprintf(stderr, "Warning: comment on line %ld\n", static_cast<long>(line));
+      report_finding(Finding{FindingKind::kWarning, FindingSubject::kComment, line, 0, nullptr, nullptr});
       [[fallthrough]];
     case ACTION_KEEP:
       if (!dropping()) {
@@ -675,10 +726,19 @@ int scrub_comment(const char* piece, std::FILE* out, unsigned long line) {
       }
       return 0;
     case ACTION_DROP:
+      if (!dropping() && reporting_removals()) {
+        report_finding(Finding{FindingKind::kRemoved, FindingSubject::kComment, line, 0, nullptr, nullptr});
+      }
       return 0;
     default:
       std::fputs("scrub_comment: invalid action\n", stderr);
       return 1;
+  }
+}
+
+void report_unclosed_region() {
+  if (dropping()) {
+    report_region(0);
   }
 }
 

@@ -12,12 +12,18 @@
 Config* install_config(Config* config);
 
 // Scanner hooks (see Scrubber): they write what the Config allows to out and
-// print warnings on standard error; 0 to go on, 1 to stop the scan. Called
+// report warnings, unsafe URLs and (when asked for) removals through the
+// findings sink (findings.h); 0 to go on, 1 to stop the scan. Called
 // with a null piece or stream, any of them closes every region dropped whole
 // and returns 0 without writing: the reset between documents.
 int scrub_tag(const char* piece, std::FILE* out, unsigned long line);
 int scrub_text(const char* piece, std::FILE* out, unsigned long line);
 int scrub_comment(const char* piece, std::FILE* out, unsigned long line);
+
+// At the end of a document: reports the region dropped whole that is still
+// open, as one removed up to the end of the input, when removals are
+// reported. The region stays open until the null-argument reset.
+void report_unclosed_region();
 
 // Writes the start tag piece as '<' piece '>' with each attribute kept,
 // reported or removed as the Config says for the tag's name (in safe mode

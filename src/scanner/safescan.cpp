@@ -271,7 +271,7 @@ int emit_comment() {
 
 // The tag is unterminated at the end of the input: browsers drop it.
 int drop_tag() {
-  discard_piece();
+  drop_piece_at_end();
   return 0;
 }
 

@@ -112,6 +112,7 @@ const char* handed_piece = nullptr;  // the piece a hook is running on, if any
 std::size_t handed_length = 0;       // and its length
 std::uint32_t curr_line = 1;
 std::uint32_t start_line = 1;
+std::uint32_t dropped_at_end_line = 0;  // see drop_piece_at_end
 
 bool is_ws(int c) { return c == '\t' || c == '\n' || c == ' '; }
 
@@ -510,6 +511,13 @@ void discard_piece() {
   clear_spill();
 }
 
+void drop_piece_at_end() {
+  dropped_at_end_line = start_line;
+  discard_piece();
+}
+
+unsigned long unterminated_piece_dropped() { return dropped_at_end_line; }
+
 int process_text() { return nothing_pending() ? 0 : process(text_scrubber, false); }
 int process_tag() { return nothing_pending() ? 0 : process(tag_scrubber, true); }
 int process_comment() { return nothing_pending() ? 0 : process(comment_scrubber, false); }
@@ -587,6 +595,7 @@ int scrub_html(std::FILE* in, std::FILE* out) {
   estr = estr_construct();
   start_line = 1;
   curr_line = 1;
+  dropped_at_end_line = 0;
   state = kText;
   in_script = 0;
   safescan::reset();

@@ -95,5 +95,12 @@ bool install_join_runs(bool on);
 // piece; the pending piece is forgotten.
 void mark_piece_start();
 void discard_piece();
+// Forgets the pending piece, an unterminated tag at the end of the input
+// that the machine drops, and notes its line for the report.
+void drop_piece_at_end();
+
+// The line of the unterminated tag that the last scan dropped at the end of
+// its input (safe mode), 0 when it dropped none.
+[[nodiscard]] unsigned long unterminated_piece_dropped();
 
 #endif

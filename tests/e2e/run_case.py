@@ -25,6 +25,13 @@ Lines before the first case are a comment.
   @@ stdout          expected standard output
   @@ stderr          expected standard error
   @@ status          expected exit status
+  @@ file-after P    expected content of the file P after the run
+  @@ listing         expected names in the case's directory after the run,
+                     one a line, sorted, hidden ones included ('home' left
+                     out): no stray file is left behind
+  @@ file-size-limit the limit on the size of files the binary writes, in
+                     bytes (ulimit -f), so that writing one fails as on a
+                     full disk, even as root
 
 Flags after the section name: '-n' drops the content's final line end,
 'esc' decodes backslash escapes (\\0, \\r, \\xNN, \\\\). Each case runs in a
@@ -36,6 +43,7 @@ compared byte for byte. TESSEL_E2E_WRAPPER, if set, is a command prefix
 import codecs
 import difflib
 import os
+import resource
 import shlex
 import subprocess
 import sys
@@ -68,7 +76,7 @@ def parse(path):
                 words = line[3:].split()
                 name = words[0]
                 arg = None
-                if name in ("file", "dir", "stdout-file"):
+                if name in ("file", "dir", "stdout-file", "file-after"):
                     arg = words[1]
                     words = words[1:]
                 elif name == "man-example":
@@ -113,8 +121,8 @@ def run_one(binary, case_path, src, title, sections):
         for var in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if var in os.environ:
                 env[var] = os.environ[var]
-        args, stdin, stdout_file, closed = [], b"", None, []
-        expected = {}
+        args, stdin, stdout_file, size_limit, closed = [], b"", None, None, []
+        expected, after = {}, []
         for s in sections:
             if s.name == "args":
                 args = shlex.split(expand(s.content().decode("latin-1"), src, tmp))
@@ -143,6 +151,10 @@ def run_one(binary, case_path, src, title, sections):
                 closed = s.content().decode("latin-1").split()
             elif s.name in ("stdout", "stderr", "status"):
                 expected[s.name] = s
+            elif s.name in ("file-after", "listing"):
+                after.append(s)
+            elif s.name == "file-size-limit":
+                size_limit = int(s.content())
             else:
                 print(f"{case_path}:{s.first_line}: unknown section {s.name}")
                 return True
@@ -152,13 +164,15 @@ def run_one(binary, case_path, src, title, sections):
         if 1 in descriptors:
             stdout_file = os.devnull  # nothing to compare
 
-        def close_streams():
+        def set_up_child():
             for descriptor in descriptors:
                 os.close(descriptor)
+            if size_limit is not None:
+                resource.setrlimit(resource.RLIMIT_FSIZE, (size_limit, size_limit))
         try:
             run = subprocess.run(wrapper + [binary] + args, input=None if 0 in descriptors else stdin,
                                  stdout=out_target, stderr=subprocess.PIPE, cwd=tmp, env=env, timeout=600,
-                                 preexec_fn=close_streams if descriptors else None)
+                                 preexec_fn=set_up_child)
         finally:
             if out_target is not subprocess.PIPE:
                 out_target.close()
@@ -179,7 +193,28 @@ def run_one(binary, case_path, src, title, sections):
                 where = f"lines {section.first_line}-{section.last_line}" if section else "absent section"
                 print(f"{case_path}: {name} differs ({where})")
                 show(name, want, actual[name])
-        return failed
+        return check_after(case_path, title, after, tmp, failed)
+
+
+def check_after(case_path, title, sections, tmp, failed):
+    """Compares the files named by file-after and the listing."""
+    for s in sections:
+        if s.name == "listing":
+            names = sorted(n for n in os.listdir(tmp) if n != "home")
+            actual = "".join(n + "\n" for n in names).encode("latin-1")
+        else:
+            try:
+                with open(os.path.join(tmp, s.arg), "rb") as f:
+                    actual = f.read()
+            except OSError as error:
+                actual = f"<{error.strerror}>\n".encode()
+        if s.content() != actual:
+            if not failed:
+                print(f"FAIL: {title}")
+            failed = True
+            print(f"{case_path}: {s.name} {s.arg or ''} differs (lines {s.first_line}-{s.last_line})")
+            show(s.name, s.content(), actual)
+    return failed
 
 
 def main():

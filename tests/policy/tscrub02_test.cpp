@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "policy/findings.h"
 #include "policy/tscrub02.h"
 #include "scanner/scrub.h"
 
@@ -403,3 +404,74 @@ TEST_F(Policy, FailedTextWriteIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// Findings as "kind subject line[-end] TAG ATTRIBUTE", one a line.
+std::string recorded_findings;
+
+void record_finding(const Finding& f) {
+  constexpr const char* kSubjects[] = {"start", "end", "attribute", "comment", "region", "unterminated"};
+  recorded_findings += finding_kind_name(f.kind);
+  recorded_findings += std::string(" ") + kSubjects[static_cast<int>(f.subject)] + " " + std::to_string(f.line);
+  if (f.subject == FindingSubject::kRegion) {
+    recorded_findings += "-" + std::to_string(f.end_line);
+  }
+  recorded_findings += std::string(" ") + (f.tag != nullptr ? f.tag : "-");
+  recorded_findings += std::string(" ") + (f.attribute != nullptr ? f.attribute : "-") + "\n";
+}
+
+}  // namespace
+
+// With the report on, every piece the policy drops is one finding with its
+// line; pieces inside a region are covered by the region's. Warnings and
+// unsafe URLs are findings with or without it.
+TEST_F(Policy, RemovalReport) {
+  const struct {
+    const char* title;
+    bool safe;
+    std::string in;
+    std::string findings;
+  } cases[] = {
+      {"a dropped start and end tag", false, "<b>x\n</b>", "removed start 1 B -\nremoved end 2 B -\n"},
+      {"a warned tag", false, "<i>", "warning start 1 I -\n"},
+      {"a dropped and a warned attribute", false, "<a onclick=x\ntitle=y>",
+       "removed attribute 1 A ONCLICK\nwarning attribute 1 A TITLE\n"},
+      {"a dropped comment", false, "\n<!-- c -->", "removed comment 2 - -\n"},
+      {"a region with what is inside it", false, "<div>\n<b><!-- c --><div></div>\n</div>x",
+       "removed region 1-3 DIV -\n"},
+      {"a DROP ALL end tag alone", false, "</div>", "removed end 1 DIV -\n"},
+      {"two regions one after the other", false, "<div></div>\n<div>", "removed region 1-1 DIV -\nremoved region 2-0 DIV -\n"},
+      {"an SVG region closed by an HTML tag", true, "<svg><g>\n<p>", "removed region 1-2 SVG -\n"},
+      {"a self-closing svg", true, "<svg/>", "removed start 1 SVG -\n"},
+      {"an unsafe URL is reported once", true, "<a href=javascript:x>", "unsafe-url attribute 1 A HREF\n"},
+  };
+  const FindingSink previous = install_finding_sink(record_finding);
+  const bool was_reporting = install_removal_report(true);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.title << ": " << c.in);
+    configure({.tags = {{"B", ACTION_DROP}, {"I", ACTION_WARN}, {"DIV", ACTION_DROP_ALL}, {"A", ACTION_EDIT}},
+               .comment = ACTION_DROP});
+    attr("A", "ONCLICK", ACTION_DROP);
+    attr("A", "TITLE", ACTION_WARN);
+    attr("A", "HREF", ACTION_KEEP);
+    ASSERT_EQ(cfg_set_mode(config_, c.safe ? MODE_SAFE : MODE_CLASSIC), 0);
+    install_safe_scan(c.safe);
+    recorded_findings.clear();
+    const Filtered got = filter(c.in);
+    report_unclosed_region();
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(recorded_findings, c.findings);
+  }
+  // Without the report, only the warnings.
+  install_removal_report(false);
+  install_safe_scan(false);
+  configure({.tags = {{"B", ACTION_DROP}, {"I", ACTION_WARN}, {"DIV", ACTION_DROP_ALL}}, .comment = ACTION_DROP});
+  recorded_findings.clear();
+  (void)filter("<b><i><!-- c --><div>");
+  report_unclosed_region();
+  EXPECT_EQ(recorded_findings, "warning start 1 I -\n");
+  install_removal_report(was_reporting);
+  install_finding_sink(previous);
+}

@@ -1,0 +1,159 @@
+// Check mode. One Config serves every file and the policy is reset between
+// them, so memory stays that of the largest single document however many
+// files are named: what a process per file costs is its start-up, and a
+// tree of small pages is mostly that.
+#include "driver/check.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "driver/document.h"
+#include "driver/json.h"
+#include "policy/findings.h"
+
+namespace {
+
+constexpr std::size_t kDiscardBufferSize = 1 << 16;
+
+struct Tally {
+  unsigned long files = 0;
+  unsigned long findings = 0;
+  unsigned long files_with_findings = 0;
+  unsigned long unreadable = 0;
+};
+
+// The file being checked, for the sinks.
+const char* current_name = nullptr;
+unsigned long current_findings = 0;
+Tally tally;
+
+void count_finding() {
+  ++current_findings;
+  ++tally.findings;
+}
+
+void write_text_finding(const Finding& finding) {
+  count_finding();
+  std::array<char, kFindingMessageSize> message{};
+  (void)finding_message(finding, message.data(), message.size());
+  const char* prefix = finding.kind == FindingKind::kWarning ? "warning: " : "";
+  std::fprintf(stdout, "%s:%lu: %s%s\n", current_name, finding.line, prefix, message.data());
+}
+
+void write_json_line(const Finding& finding) {
+  count_finding();
+  write_json_finding(current_name, finding, stdout);
+}
+
+// A file that could not be checked: named on standard error with the
+// reason, and in JSON output too, so that a reader of it sees the gap.
+void report_trouble(const char* name, const char* message, bool json) {
+  std::fprintf(stderr, "%s\n", message);
+  if (json) {
+    write_json_error(name, message, stdout);
+  }
+  ++tally.unreadable;
+}
+
+// Opens a named file; null after reporting why it cannot be.
+std::FILE* open_file(const char* name, bool json) {
+  std::array<char, 64 + kFindingMessageSize> message{};
+  if (name[0] == '\0') {
+    report_trouble(name, "Name of specified input file is empty", json);
+    return nullptr;
+  }
+  std::FILE* in = std::fopen(name, "r");
+  if (in == nullptr) {
+    std::snprintf(message.data(), message.size(), "Unable to open input file %s: %s", name, std::strerror(errno));
+    report_trouble(name, message.data(), json);
+  }
+  return in;
+}
+
+// Checks one file, counting what it found and whether it could be read.
+void check_one(const Config* config, const char* name, std::FILE* discard, bool json) {
+  const bool is_stdin = std::strcmp(name, "-") == 0;
+  current_name = is_stdin ? kStdinName : name;
+  current_findings = 0;
+  ++tally.files;
+  std::FILE* in = is_stdin ? stdin : open_file(name, json);
+  if (in == nullptr) {
+    return;
+  }
+  const int status = filter_document(config, in, discard, current_name);
+  const int reason = errno;
+  const bool read_failed = std::ferror(in) != 0;
+  if (!is_stdin) {
+    std::fclose(in);
+  }
+  if (status != 0) {
+    // The message went out on standard error already.
+    if (json) {
+      std::array<char, 64 + kFindingMessageSize> message{};
+      std::snprintf(message.data(), message.size(), "Unable to read input file %s: %s", current_name,
+                    read_failed ? std::strerror(reason) : "filter failed");
+      write_json_error(current_name, message.data(), stdout);
+    }
+    ++tally.unreadable;
+  }
+  if (current_findings != 0) {
+    ++tally.files_with_findings;
+  }
+}
+
+const char* plural(unsigned long count) { return count == 1 ? "" : "s"; }
+
+void write_summary() {
+  std::fprintf(stderr, "%lu file%s checked, %lu finding%s in %lu file%s", tally.files, plural(tally.files),
+               tally.findings, plural(tally.findings), tally.files_with_findings, plural(tally.files_with_findings));
+  if (tally.unreadable != 0) {
+    std::fprintf(stderr, ", %lu could not be read", tally.unreadable);
+  }
+  std::fputc('\n', stderr);
+}
+
+// The documents are written to /dev/null: the scanner writes through a
+// stream, and there is nothing to keep.
+std::FILE* open_discard() {
+  std::FILE* discard = std::fopen("/dev/null", "w");
+  if (discard == nullptr) {
+    std::perror("Unable to open /dev/null");
+    return nullptr;
+  }
+  static char buffer[kDiscardBufferSize];
+  std::setvbuf(discard, buffer, _IOFBF, sizeof buffer);
+  return discard;
+}
+
+}  // namespace
+
+int check_files(const Config* config, char* const files[], int count, CheckOptions options) {
+  std::FILE* discard = open_discard();
+  if (discard == nullptr) {
+    return kCheckTrouble;
+  }
+  tally = Tally{};
+  const FindingSink previous = install_finding_sink(options.json ? write_json_line : write_text_finding);
+  static char stdin_name[] = "-";
+  char* const only_stdin[] = {stdin_name};
+  if (count == 0) {
+    files = only_stdin;
+    count = 1;
+  }
+  for (int i = 0; i < count; ++i) {
+    check_one(config, files[i], discard, options.json);
+  }
+  install_finding_sink(previous);
+  std::fclose(discard);
+  int status = tally.unreadable != 0 ? kCheckTrouble : tally.findings != 0 ? kCheckFindings : kCheckClean;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    std::perror("Unable to write findings");
+    status = kCheckTrouble;
+  }
+  if (!options.quiet) {
+    write_summary();
+  }
+  return status;
+}

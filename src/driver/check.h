@@ -1,0 +1,31 @@
+// Check mode: filters many files with one configuration, throws the
+// documents away and reports the findings, as linters do.
+#ifndef TESSEL_CHECK_H
+#define TESSEL_CHECK_H
+
+#include "config/config.h"
+
+struct CheckOptions {
+  bool json = false;   // findings as JSON lines
+  bool quiet = false;  // no summary
+};
+
+// Exit statuses of check mode: trouble outranks findings.
+constexpr int kCheckClean = 0;
+constexpr int kCheckFindings = 1;
+constexpr int kCheckTrouble = 2;
+
+// Filters each of the count files (names; "-" is standard input, and so is
+// no file at all) with config, which must be installed in the policy.
+// Writes each finding on standard output as "FILE:LINE: message" (or a
+// JSON line), names each file it cannot read on standard error with the
+// reason and goes on, and ends with a summary line on standard error
+// unless options.quiet. Returns kCheckTrouble when a file could not be
+// read or the findings not written, else kCheckFindings when some file
+// has a finding, else kCheckClean.
+int check_files(const Config* config, char* const files[], int count, CheckOptions options);
+
+// The name that findings in standard input carry, as grep has it.
+constexpr const char* kStdinName = "(standard input)";
+
+#endif

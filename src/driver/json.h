@@ -1,0 +1,28 @@
+// Findings as JSON lines: one object per finding, for programs to read.
+#ifndef TESSEL_JSON_H
+#define TESSEL_JSON_H
+
+#include <cstddef>
+#include <cstdio>
+
+#include "policy/findings.h"
+
+// Writes bytes[0, length) as a JSON string, quotes included. Valid UTF-8
+// goes as it is; quotes, backslashes and control characters are escaped;
+// each byte that is not part of valid UTF-8 (file and tag names can hold
+// any bytes) is written as \udcXX, XX its value in hex: the escape that
+// Python's surrogateescape uses, so that a reader can get the exact bytes
+// back (os.fsencode in Python). Returns 0, or EOF when a write failed.
+int write_json_string(const char* bytes, std::size_t length, std::FILE* out);
+
+// Writes finding as one JSON object on a line of its own: "file", "line",
+// "kind" (warning, removed, unsafe-url), "tag" and "attribute" where the
+// finding has one, "end_line" for a region (null when it ran to the end of
+// the input) and "message".
+void write_json_finding(const char* file, const Finding& finding, std::FILE* out);
+
+// Writes an object of kind "error" for a file that could not be checked,
+// with "line" null and message.
+void write_json_error(const char* file, const char* message, std::FILE* out);
+
+#endif

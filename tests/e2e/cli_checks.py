@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""Command-line checks that golden files cannot express: --json read back
+by a JSON parser (names of any bytes included), the permission bits of a
+file written with -o, and -o ended by a signal.
+
+Usage: cli_checks.py TESSEL
+"""
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+FAILURES = []
+
+
+def check(condition, message):
+    if not condition:
+        FAILURES.append(message)
+        print(f"FAIL: {message}")
+
+
+def run(binary, args, cwd, stdin=b"", umask=None):
+    def preexec():
+        if umask is not None:
+            os.umask(umask)
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C", "HOME": cwd}
+    return subprocess.run([binary] + args, input=stdin, capture_output=True, cwd=cwd, env=env,
+                          preexec_fn=preexec, timeout=60)
+
+
+def json_lines(binary, tmp):
+    """Every line of --json is one object, and names come back byte for byte."""
+    with open(os.path.join(tmp, "lint.cfg"), "w") as f:
+        f.write("DEFAULT: WARN\nCOMMENT: WARN\n<a> { ATTRIBUTE href: KEEP  DEFAULT: WARN }\n")
+    names = [b"plain.html", b'quote"back\\slash.html', b"new\nline\ttab\x01.html",
+             b"latin1-\xe9.html", b"utf8-\xc3\xa9.html", b"overlong-\xc0\xaf.html",
+             b"surrogate-\xed\xa0\x80.html", b"cut-\xe2\x82.html"]
+    for name in names:
+        with open(os.path.join(tmp.encode(), name), "wb") as f:
+            f.write(b"<!-- c --><x\xff\x7f\\y>\n<a on\x01click=1 \xc3\xa9=2>")
+    args = ["-c", "--json", "-f", "lint.cfg"] + [os.fsdecode(n) for n in names] + ["missing.html"]
+    result = run(binary, args, tmp)
+    check(result.returncode == 2, f"--json status {result.returncode}, want 2")
+    lines = result.stdout.split(b"\n")
+    check(lines[-1] == b"", "--json output ends with a line end")
+    objects = []
+    for line in lines[:-1]:
+        try:
+            text = line.decode("utf-8")
+        except UnicodeDecodeError:
+            check(False, f"--json line is not UTF-8: {line!r}")
+            continue
+        try:
+            objects.append(json.loads(text))
+        except ValueError as error:
+            check(False, f"--json line is not JSON ({error}): {line!r}")
+    seen = {os.fsencode(o["file"]) for o in objects if o["kind"] != "error"}
+    check(seen == set(names), f"file names read back: {sorted(seen)!r}")
+    for o in objects:
+        check({"file", "line", "kind", "message"} <= o.keys(), f"fields of {o!r}")
+    tags = {os.fsencode(o["tag"]) for o in objects if o.get("tag")}
+    check(b"X\xff\x7f\\Y" in tags, f"tag names read back: {sorted(tags)!r}")
+    attributes = {os.fsencode(o["attribute"]) for o in objects if o.get("attribute")}
+    check(attributes == {b"ON\x01CLICK", b"\xc3\xa9"}, f"attribute names read back: {sorted(attributes)!r}")
+    errors = [o for o in objects if o["kind"] == "error"]
+    check(len(errors) == 1 and errors[0]["file"] == "missing.html" and errors[0]["line"] is None,
+          f"error objects: {errors!r}")
+
+
+def output_modes(binary, tmp):
+    """-o keeps the permission bits of the file it replaces (set-ID bits
+    aside), and gives a new file 0666 less the umask."""
+    with open(os.path.join(tmp, "keep.cfg"), "w") as f:
+        f.write("DEFAULT: KEEP\n")
+    existing = os.path.join(tmp, "existing.html")
+    with open(existing, "w") as f:
+        f.write("old")
+    os.chmod(existing, 0o4640)
+    result = run(binary, ["-f", "keep.cfg", "-o", "existing.html"], tmp, b"<p>new", umask=0o077)
+    check(result.returncode == 0, f"-o over an existing file: status {result.returncode} {result.stderr!r}")
+    mode = os.stat(existing).st_mode & 0o7777
+    check(mode == 0o640, f"-o over a file of mode 4640 gives {mode:o}, want 640")
+    result = run(binary, ["-f", "keep.cfg", "-o", "new.html"], tmp, b"<p>new", umask=0o027)
+    mode = os.stat(os.path.join(tmp, "new.html")).st_mode & 0o7777
+    check(result.returncode == 0 and mode == 0o640, f"a new file under umask 027 has mode {mode:o}, want 640")
+    link = os.path.join(tmp, "link.html")
+    os.symlink("existing.html", link)
+    result = run(binary, ["-f", "keep.cfg", "-o", "link.html"], tmp, b"<p>through the link")
+    with open(existing) as f:
+        content = f.read()
+    check(result.returncode == 0 and os.path.islink(link) and content == "<p>through the link",
+          "-o through a symbolic link replaces the file it names")
+
+
+def output_signal(binary, tmp):
+    """A signal while the input is read leaves the file and no temporary file."""
+    work = os.path.join(tmp, "signal")
+    os.mkdir(work)
+    with open(os.path.join(work, "keep.cfg"), "w") as f:
+        f.write("DEFAULT: KEEP\n")
+    with open(os.path.join(work, "out.html"), "w") as f:
+        f.write("old")
+    for signal_number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        process = subprocess.Popen([binary, "-f", "keep.cfg", "-o", "out.html"], cwd=work,
+                                   stdin=subprocess.PIPE, stderr=subprocess.PIPE)
+        process.stdin.write(b"<p>part of a document")
+        process.stdin.flush()
+        for _ in range(100):  # until the temporary file exists
+            if len(os.listdir(work)) > 2:
+                break
+            time.sleep(0.05)
+        process.send_signal(signal_number)
+        process.wait(timeout=30)
+        process.stdin.close()
+        process.stderr.close()
+        check(process.returncode == -signal_number,
+              f"ended by signal {signal_number}: status {process.returncode}")
+        left = sorted(os.listdir(work))
+        check(left == ["keep.cfg", "out.html"], f"after signal {signal_number} the directory holds {left}")
+        with open(os.path.join(work, "out.html")) as f:
+            check(f.read() == "old", f"signal {signal_number} changed the output file")
+
+
+def main():
+    binary = os.path.abspath(sys.argv[1])
+    for test in (json_lines, output_modes, output_signal):
+        with tempfile.TemporaryDirectory(prefix="tessel-cli-") as tmp:
+            test(binary, tmp)
+    print("all passed" if not FAILURES else f"{len(FAILURES)} failed")
+    return 1 if FAILURES else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
