@@ -16,9 +16,18 @@
 //
 // Safe mode also keeps dropped markup from joining what is written around
 // it: a '<' that is text, written just before the text after dropped
-// markup, must not make a tag with it (see text_lt_written). And it never
+// markup, must not make a tag with it (see held_lt). And it never
 // writes a raw-text start tag that the browser may ignore where the output
 // stands, inside a <select> it was given, say (see IgnoringParents).
+//
+// Nor may the output join what follows it: it is pasted into pages next to
+// other text and other filtered fragments. So in safe mode the output ends
+// with the browser's tokenizer back in its data state: no comment left open
+// (the scanner drops those), no '<' or "</" of text at the end (written as
+// "&lt;"), and no raw-text element left open: the one repair safe mode
+// makes is to write the end tag of a kept one that the input never closed
+// (see end_of_output). <plaintext>, which nothing closes, and <noscript>,
+// whose content is markup to readers that run no script, are never written.
 //
 // In safe mode the scanner splits markup as browsers do, and the policy
 // reads names and attributes the same way: a name ends at white space or
@@ -73,12 +82,20 @@ RegionNames& region_names() {
 std::array<char, kNameBuffSize> name_buff{};
 std::array<char, kNameBuffSize> attr_name{};
 bool safe = false;          // the installed Config asks for safe mode
-// The last bytes written are a text run's '<' (safe mode). It was text
-// because the markup after it was not a letter, '/', '!' or '?'; when that
-// markup is dropped, the next text written follows the '<' directly and
-// must not begin with one of those, or the two would make markup that no
-// one judged.
-bool text_lt_written = false;
+// A text run's '<' or "</" at the end of what was written (safe mode) is
+// held back: 0, or how many of those bytes are held. Written before the
+// next tag it is what it was. A '<' was text because the markup after it
+// was not a letter, '/', '!' or '?'; when that markup is dropped, the next
+// text written follows the '<' directly and must not begin with one of
+// those, or the two would make markup that no one judged. At the end of the
+// output it is written as "&lt;", so that nothing after the output can.
+std::size_t held_lt = 0;
+// The end tag ("/name", lower case) of the raw-text element whose start
+// tag was written last, while the scanner reads its content (safe mode);
+// empty otherwise. That end tag is the next tag the scanner hands over,
+// unless the input ends first. No raw-text element has a longer name.
+constexpr std::size_t kRawEndTagSize = 16;
+std::array<char, kRawEndTagSize> open_raw_element{};
 Action tag_action = ACTION_KEEP;  // the action scrub_tag found for name_buff
 const CfgTag* tag_entry = nullptr;  // and the tag's entry, when it is named
 
@@ -168,7 +185,8 @@ bool dropping() { return !regions.empty(); }
 void start_afresh() {
   regions.clear();
   region_names() = RegionNames{};
-  text_lt_written = false;
+  held_lt = 0;
+  open_raw_element[0] = '\0';
   output_parents = IgnoringParents{};
 }
 
@@ -242,17 +260,64 @@ bool raw_text_may_be_ignored() {
   return !output_parents.selects.empty() || output_parents.after_frameset || output_parents.template_columns;
 }
 
-// Every tag written goes out through one of these two, so that a '<' of
-// text is no longer the last thing written.
+// Raw-text start tags that safe mode never writes, whatever their action:
+// <plaintext>, which no end tag closes, so that the output would swallow
+// all that follows it; and <noscript>, whose content is text only where
+// script runs, but markup to a reader that runs none (a DOM built on a
+// server, a DOMParser), which would then build what the policy never judged.
+bool is_never_written_raw_text() {
+  return (name_buff[0] == 'P' && tag_is("PLAINTEXT")) || (name_buff[0] == 'N' && tag_is("NOSCRIPT"));
+}
+
+// Notes that the raw-text start tag just judged was written (safe mode).
+void note_open_raw_element() {
+  std::size_t n = 0;
+  open_raw_element[n++] = '/';
+  for (; name_buff[n - 1] != '\0' && n + 1 < open_raw_element.size(); ++n) {
+    const char c = name_buff[n - 1];
+    open_raw_element[n] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+  }
+  open_raw_element[n] = '\0';
+}
+
+
+// Writes the '<' or "</" of text held back as it was: before a tag, which
+// it cannot join. (A text run ends in "</" before a tag only inside a
+// raw-text element, before its end tag; elsewhere only at the end of the
+// input.)
+void write_held_lt(std::FILE* out) {
+  if (held_lt != 0) {
+    (void)(held_lt == 1 ? put_bytes("<", 1, out) : put_bytes("</", 2, out));
+    held_lt = 0;
+  }
+}
+
+// Every tag written goes out through one of these two, after the text held
+// back before it.
 void write_tag(const char* piece, std::FILE* out) {
-  text_lt_written = false;
+  write_held_lt(out);
   (void)put_tag(piece, out);
 }
 
 // The '<' of a tag written a part at a time.
 void open_tag(std::FILE* out) {
-  text_lt_written = false;
+  write_held_lt(out);
   putc_unlocked('<', out);
+}
+
+// The end of the input (safe mode): what is left open is closed, so that
+// whatever follows the output is read as it would be alone. A raw-text
+// element that the input left open gets its end tag, after its text as it
+// was; otherwise a '<' or "</" of text held back goes out as "&lt;" or
+// "&lt;/", which no text after it can make a tag.
+void end_of_output(std::FILE* out) {
+  if (open_raw_element[0] != '\0') {
+    write_tag(open_raw_element.data(), out);
+    open_raw_element[0] = '\0';
+  } else if (held_lt != 0) {
+    (void)put_bytes("&lt;/", held_lt == 1 ? 4 : 5, out);
+  }
+  held_lt = 0;
 }
 
 void write_segment(const char* begin, const char* end, std::FILE* out) {
@@ -287,8 +352,9 @@ bool may_hold_url_scheme(const char* piece) {
   return false;
 }
 
+// An <iframe> is always edited in safe mode, for its srcdoc (see url_allows).
 int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
-  if (action == ACTION_EDIT || (safe && may_hold_url_scheme(piece))) {
+  if (action == ACTION_EDIT || (safe && (may_hold_url_scheme(piece) || (name_buff[0] == 'I' && tag_is("IFRAME"))))) {
     return edit_tag(piece, out, line);
   }
   write_tag(piece, out);
@@ -369,7 +435,8 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   // writes no SVG or MathML.
   const bool is_written =
       action != ACTION_DROP && !dropping() &&
-      !(safe && (tag_opened_frame() || tag_closed_at_once() || (raw_text_may_be_ignored() && has_raw_text())));
+      !(safe && (tag_opened_frame() || tag_closed_at_once() ||
+                 (has_raw_text() && (raw_text_may_be_ignored() || is_never_written_raw_text()))));
   if (!is_written) {
     if (has_raw_text() || tag_opened_frame()) {
       open_region();
@@ -379,7 +446,11 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   if (safe) {
     note_written_tag(false);
   }
-  return write_start_tag(piece, out, line, action);
+  const int result = write_start_tag(piece, out, line, action);
+  if (safe && has_raw_text()) {
+    note_open_raw_element();
+  }
+  return result;
 }
 
 // In safe mode an end tag is written as its name alone: browsers ignore
@@ -427,6 +498,19 @@ bool is_safe_mode() { return cfg_valid(config) != 0 && cfg_mode(config) == MODE_
 // Whether c after a '<' begins markup in a browser's text.
 bool begins_markup_after_lt(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '/' || c == '!' || c == '?';
+}
+
+// How many bytes at the end of a text piece of length bytes are held back
+// (see held_lt): a final '<' or "</", in safe mode.
+std::size_t text_to_hold(const char* piece, std::size_t length) {
+  const char last = piece[length - 1];
+  if ((last != '<' && last != '/') || !is_safe_mode()) {
+    return 0;
+  }
+  if (last == '<') {
+    return 1;
+  }
+  return length >= 2 && piece[length - 2] == '<' ? 2 : 0;
 }
 
 // Writes text with its first byte as a character reference, which a
@@ -555,10 +639,27 @@ void separate_from_written(const Segment& s, Ending written, std::FILE* out) {
 
 // Whether a kept attribute may be written: false (after a warning) for a
 // URL attribute whose URL a browser would run or load as active content.
+// The content of a <meta> is a refresh's time and URL when its http-equiv
+// says so: judged as one whatever http-equiv says, since a value that is no
+// refresh holds no URL. A srcdoc on an <iframe> is a document that runs in
+// the page's origin: never written.
 bool url_allows(const Segment& s, bool recorded, unsigned long line) {
   const UrlAttribute kind = url_attribute_kind(s.name, s.name_length);
-  if (kind == UrlAttribute::kNone || s.value == nullptr ||
-      url_value_is_safe(s.value, s.value_length, kind == UrlAttribute::kSrcset)) {
+  bool safe_url = true;
+  switch (kind) {
+    case UrlAttribute::kNone:
+      return true;
+    case UrlAttribute::kSrcdoc:
+      safe_url = !tag_is("IFRAME");
+      break;
+    case UrlAttribute::kRefresh:
+      safe_url = s.value == nullptr || !tag_is("META") || refresh_value_is_safe(s.value, s.value_length);
+      break;
+    default:
+      safe_url = s.value == nullptr || url_value_is_safe(s.value, s.value_length, kind == UrlAttribute::kSrcset);
+      break;
+  }
+  if (safe_url) {
     return true;
   }
   if (!recorded) {
@@ -610,6 +711,7 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
     return 0;
   }
   safe = is_safe_mode();
+  open_raw_element[0] = '\0';  // this tag ends any raw text
   bool end_tag = false;
   const char* name = find_tag_name(piece, &end_tag);
   copy_upper(name, name_buff, safe ? kEndsSafeTagName : kEndsClassicTagName);
@@ -633,17 +735,32 @@ int scrub_text(const char* piece, std::FILE* out, unsigned long /*line*/) {
     start_afresh();
     return 0;
   }
+  if (piece[0] == '\0') {
+    end_of_output(out);
+    return 0;
+  }
   if (dropping()) {
     return 0;
   }
-  const std::size_t length = piece_length(piece);
-  const bool joins_lt = text_lt_written && begins_markup_after_lt(piece[0]);
-  const int written = joins_lt ? put_reference_then(piece, length, out) : put_bytes(piece, length, out);
+  std::size_t length = piece_length(piece);
+  bool joins_lt = false;
+  if (held_lt != 0) {
+    // The text follows the held bytes directly: markup after them was dropped.
+    joins_lt = held_lt == 1 && begins_markup_after_lt(piece[0]);
+    (void)(held_lt == 1 ? put_bytes("<", 1, out) : put_bytes("&lt;/", 5, out));
+    held_lt = 0;
+  }
+  const std::size_t held = text_to_hold(piece, length);
+  length -= held;
+  int written = 0;
+  if (length != 0) {
+    written = joins_lt ? put_reference_then(piece, length, out) : put_bytes(piece, length, out);
+  }
+  held_lt = held;
   if (written == EOF) {
     std::perror("Unable to write HTML");
     return 1;
   }
-  text_lt_written = piece[length - 1] == '<' && is_safe_mode();
   return 0;
 }
 

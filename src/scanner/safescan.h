@@ -12,7 +12,9 @@ namespace safescan {
 // Back to the data state with nothing held, at the start of every scan.
 void reset();
 // Handles one character (EOF included; never NUL): 0 to go on, else the
-// status that stops the scan.
+// status that stops the scan. The ESC byte is dropped, as NUL is. After
+// EOF has been handled, the end of the input goes to the text hook as its
+// empty piece (process_end).
 [[nodiscard]] int step(int c);
 // Moves the machine over the characters of [p, end) whose only effect is
 // to join the pending piece (whether the state stays or moves on) and

@@ -517,6 +517,7 @@ void discard_piece() {
 int process_text() { return nothing_pending() ? 0 : process(text_scrubber, false); }
 int process_tag() { return nothing_pending() ? 0 : process(tag_scrubber, true); }
 int process_comment() { return nothing_pending() ? 0 : process(comment_scrubber, false); }
+int process_end() { return text_scrubber("", pOut, curr_line); }
 
 // ---- main loop ----
 

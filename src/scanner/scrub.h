@@ -11,6 +11,14 @@
 // valid only during the call), the output stream and the input line on which
 // the piece began. It writes what it decides and returns 0 to go on or
 // nonzero to stop the scan; that value becomes the result of scrub_html.
+//
+// The one empty piece: in safe mode, once the input has ended and every
+// piece of it was handed over, the text hook is called with "" (and the
+// last line), and nothing follows in that scan. It tells the policy that
+// what it has written is all the output: what it held back, or left open,
+// must be written or closed now (see process_end). Classic scans, and scans
+// that a hook stopped, make no such call. A hook that only copies text
+// writes nothing for it.
 using Scrubber = int (*)(const char* piece, std::FILE* out, unsigned long line);
 
 // Where the C library lets its stream buffers be seen (as its getc and putc
@@ -117,6 +125,9 @@ int default_tag_scrubber(const char* piece, std::FILE* out, unsigned long line);
 [[nodiscard]] int process_comment();
 // Writes c to the scan's output; 1 after perror on failure.
 [[nodiscard]] int put_character(int c);
+// For the safe markup machine at the end of the input: calls the text hook
+// with the empty piece (see Scrubber) and gives its result.
+[[nodiscard]] int process_end();
 
 // Chooses the markup machine of the following scans: the classic one (the
 // default), or with on set the safe one, which splits markup where an HTML5
