@@ -308,10 +308,14 @@ void open_tag(std::FILE* out) {
 // The end of the input (safe mode): what is left open is closed, so that
 // whatever follows the output is read as it would be alone. A raw-text
 // element that the input left open gets its end tag, after its text as it
-// was; otherwise a '<' or "</" of text held back goes out as "&lt;" or
-// "&lt;/", which no text after it can make a tag.
+// was (a script left in double-escaped text, two: see
+// script_double_escaped); otherwise a '<' or "</" of text held back goes
+// out as "&lt;" or "&lt;/", which no text after it can make a tag.
 void end_of_output(std::FILE* out) {
   if (open_raw_element[0] != '\0') {
+    if (script_double_escaped()) {
+      write_tag("/script", out);  // ends the inner escape; the next, the script
+    }
     write_tag(open_raw_element.data(), out);
     open_raw_element[0] = '\0';
   } else if (held_lt != 0) {

@@ -1212,6 +1212,9 @@ bool tag_closed_at_once() { return closed_at_once; }
 
 std::size_t frame_depth() { return frames.size(); }
 
+bool in_double_escaped_script() { return state >= kScriptDesc && state <= kScriptDescEnd; }
+static_assert(kScriptDescEnd - kScriptDesc == 4, "the double-escaped script states are these five");
+
 const char* join_run(const char* p, const char* end, std::uint32_t& lines) {
   return runs::join_run(kJoins, state, p, end, lines);
 }

@@ -509,6 +509,8 @@ std::size_t frame_depth() { return safe_scan ? safescan::frame_depth() : 0; }
 
 bool tag_closed_at_once() { return safe_scan && safescan::tag_closed_at_once(); }
 
+bool script_double_escaped() { return safe_scan && safescan::in_double_escaped_script(); }
+
 void discard_piece() {
   len = 0;
   clear_spill();

@@ -157,6 +157,11 @@ bool install_join_runs(bool on);
 // inside it, so the policy drops the tag alone, whatever its action.
 [[nodiscard]] bool tag_closed_at_once();
 
+// In safe mode, at the end of the input: whether it ended inside the
+// double-escaped text of a script ("<script><!--<script>"), which one
+// "</script>" turns back into the escaped text that a second one ends.
+[[nodiscard]] bool script_double_escaped();
+
 // For the markup machines: the current line becomes the line of the next
 // piece; the pending piece is forgotten.
 void mark_piece_start();
