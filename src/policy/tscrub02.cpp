@@ -90,12 +90,6 @@ bool safe = false;          // the installed Config asks for safe mode
 // those, or the two would make markup that no one judged. At the end of the
 // output it is written as "&lt;", so that nothing after the output can.
 std::size_t held_lt = 0;
-// The end tag ("/name", lower case) of the raw-text element whose start
-// tag was written last, while the scanner reads its content (safe mode);
-// empty otherwise. That end tag is the next tag the scanner hands over,
-// unless the input ends first. No raw-text element has a longer name.
-constexpr std::size_t kRawEndTagSize = 16;
-std::array<char, kRawEndTagSize> open_raw_element{};
 Action tag_action = ACTION_KEEP;  // the action scrub_tag found for name_buff
 const CfgTag* tag_entry = nullptr;  // and the tag's entry, when it is named
 
@@ -186,7 +180,6 @@ void start_afresh() {
   regions.clear();
   region_names() = RegionNames{};
   held_lt = 0;
-  open_raw_element[0] = '\0';
   output_parents = IgnoringParents{};
 }
 
@@ -269,18 +262,6 @@ bool is_never_written_raw_text() {
   return (name_buff[0] == 'P' && tag_is("PLAINTEXT")) || (name_buff[0] == 'N' && tag_is("NOSCRIPT"));
 }
 
-// Notes that the raw-text start tag just judged was written (safe mode).
-void note_open_raw_element() {
-  std::size_t n = 0;
-  open_raw_element[n++] = '/';
-  for (; name_buff[n - 1] != '\0' && n + 1 < open_raw_element.size(); ++n) {
-    const char c = name_buff[n - 1];
-    open_raw_element[n] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-  }
-  open_raw_element[n] = '\0';
-}
-
-
 // Writes the '<' or "</" of text held back as it was: before a tag, which
 // it cannot join. (A text run ends in "</" before a tag only inside a
 // raw-text element, before its end tag; elsewhere only at the end of the
@@ -309,15 +290,20 @@ void open_tag(std::FILE* out) {
 // whatever follows the output is read as it would be alone. A raw-text
 // element that the input left open gets its end tag, after its text as it
 // was (a script left in double-escaped text, two: see
-// script_double_escaped); otherwise a '<' or "</" of text held back goes
-// out as "&lt;" or "&lt;/", which no text after it can make a tag.
+// script_double_escaped), when its start tag was written: else it opened
+// a region, still open. Otherwise a '<' or "</" of text held back goes out
+// as "&lt;" or "&lt;/", which no text after it can make a tag.
 void end_of_output(std::FILE* out) {
-  if (open_raw_element[0] != '\0') {
+  const char* const raw_element = raw_text_left_open();
+  if (raw_element != nullptr && !dropping()) {
     if (script_double_escaped()) {
       write_tag("/script", out);  // ends the inner escape; the next, the script
     }
-    write_tag(open_raw_element.data(), out);
-    open_raw_element[0] = '\0';
+    write_held_lt(out);
+    open_tag(out);
+    putc_unlocked('/', out);
+    (void)put_bytes(raw_element, std::strlen(raw_element), out);
+    putc_unlocked('>', out);
   } else if (held_lt != 0) {
     (void)put_bytes("&lt;/", held_lt == 1 ? 4 : 5, out);
   }
@@ -440,7 +426,7 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   const bool is_written =
       action != ACTION_DROP && !dropping() &&
       !(safe && (tag_opened_frame() || tag_closed_at_once() ||
-                 (has_raw_text() && (raw_text_may_be_ignored() || is_never_written_raw_text()))));
+                 ((raw_text_may_be_ignored() || is_never_written_raw_text()) && has_raw_text())));
   if (!is_written) {
     if (has_raw_text() || tag_opened_frame()) {
       open_region();
@@ -450,11 +436,7 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   if (safe) {
     note_written_tag(false);
   }
-  const int result = write_start_tag(piece, out, line, action);
-  if (safe && has_raw_text()) {
-    note_open_raw_element();
-  }
-  return result;
+  return write_start_tag(piece, out, line, action);
 }
 
 // In safe mode an end tag is written as its name alone: browsers ignore
@@ -715,7 +697,6 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
     return 0;
   }
   safe = is_safe_mode();
-  open_raw_element[0] = '\0';  // this tag ends any raw text
   bool end_tag = false;
   const char* name = find_tag_name(piece, &end_tag);
   copy_upper(name, name_buff, safe ? kEndsSafeTagName : kEndsClassicTagName);

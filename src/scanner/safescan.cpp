@@ -186,6 +186,10 @@ bool end_tag = false;
 // The element whose end tag ends the raw text, and the state to go back to
 // when a candidate end tag turns out to be text.
 char raw_name[kNameMax + 1] = {};
+// Whether the element named raw_name is open: from its start tag to the
+// next tag handed over, its end tag. An end tag left unfinished at the end
+// of the input is dropped, and leaves the element open.
+bool raw_open = false;
 std::size_t raw_name_len = 0;
 int raw_return = kRaw;
 // Whether the tag being handed over ended as "/>", and the text state that
@@ -266,9 +270,11 @@ int emit_tag() {
   const int result = process_tag();
   mark_piece_start();
   state = content_after;
-  if (state == kRaw || state == kScript) {
+  raw_open = state == kRaw || state == kScript;
+  if (raw_open) {
     std::memcpy(raw_name, tag_name, tag_name_len);
     raw_name_len = tag_name_len;
+    raw_name[raw_name_len] = '\0';
   }
   return result;
 }
@@ -1119,6 +1125,7 @@ void reset() {
   held_len = 0;
   tag_name_len = 0;
   raw_name_len = 0;
+  raw_open = false;
   temp_len = 0;
   end_tag = false;
   raw_return = kRaw;
@@ -1211,6 +1218,13 @@ bool tag_opened_frame() { return opened_frame; }
 bool tag_closed_at_once() { return closed_at_once; }
 
 std::size_t frame_depth() { return frames.size(); }
+
+const char* raw_text_element() {
+  if (state == kPlaintext) {
+    return "plaintext";
+  }
+  return raw_open ? raw_name : nullptr;
+}
 
 bool in_double_escaped_script() { return state >= kScriptDesc && state <= kScriptDescEnd; }
 static_assert(kScriptDescEnd - kScriptDesc == 4, "the double-escaped script states are these five");

@@ -36,6 +36,10 @@ void note_tag(const char* piece);
 [[nodiscard]] bool tag_closed_at_once();
 // How many namespace frames are open (1 in plain HTML).
 [[nodiscard]] std::size_t frame_depth();
+// The name (lower case) of the raw-text element open (script, style, ...,
+// plaintext): its text is being read, or its end tag, which only handing
+// it over ends; null when none is.
+[[nodiscard]] const char* raw_text_element();
 // Whether the machine is in the double-escaped text of a script
 // ("<script><!--<script>"), where "</script>" ends the inner escape only.
 [[nodiscard]] bool in_double_escaped_script();

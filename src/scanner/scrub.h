@@ -157,9 +157,13 @@ bool install_join_runs(bool on);
 // inside it, so the policy drops the tag alone, whatever its action.
 [[nodiscard]] bool tag_closed_at_once();
 
-// In safe mode, at the end of the input: whether it ended inside the
-// double-escaped text of a script ("<script><!--<script>"), which one
-// "</script>" turns back into the escaped text that a second one ends.
+// In safe mode, at the end of the input: the name (lower case) of the
+// raw-text element whose text the input ended in (its end tag never came),
+// or null when it ended in none; null in classic mode.
+[[nodiscard]] const char* raw_text_left_open();
+// And whether it ended inside the double-escaped text of a script
+// ("<script><!--<script>"), which one "</script>" turns back into the
+// escaped text that a second one ends.
 [[nodiscard]] bool script_double_escaped();
 
 // For the markup machines: the current line becomes the line of the next
