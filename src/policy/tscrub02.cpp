@@ -248,9 +248,28 @@ void judge_as_browsers_build() {
 }
 
 // Whether the browser may ignore the raw-text start tag being judged where
-// the output stands, and read its content as markup.
-bool raw_text_may_be_ignored() {
-  return !output_parents.selects.empty() || output_parents.after_frameset || output_parents.template_columns;
+// the output stands, and read its content as markup; closing_select tells
+// that the tag, written, closes the innermost open <select> first.
+bool raw_text_may_be_ignored(bool closing_select) {
+  return output_parents.selects.size() > (closing_select ? 1U : 0U) || output_parents.after_frameset ||
+         output_parents.template_columns;
+}
+
+// Whether the start tag being judged, written, makes the browser close the
+// <select> it stands in before inserting the tag: <input>, <keygen> and
+// <textarea> do, when the <select> was opened in the same <template> (or
+// outside all). A <textarea> is then an ordinary raw-text element again.
+bool closes_open_select() {
+  const std::vector<std::size_t>& selects = output_parents.selects;
+  if (selects.empty() || selects.back() != output_parents.templates) {
+    return false;
+  }
+  switch (name_buff[0]) {
+    case 'I': return tag_is("INPUT");
+    case 'K': return tag_is("KEYGEN");
+    case 'T': return tag_is("TEXTAREA");
+    default: return false;
+  }
 }
 
 // Raw-text start tags that safe mode never writes, whatever their action:
@@ -423,10 +442,11 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   // scanner leaves the frame, and the browser, which never entered, reads
   // on alike. A self-closing <svg/> holds nothing, but goes too: safe mode
   // writes no SVG or MathML.
+  const bool closing_select = safe && closes_open_select();
   const bool is_written =
       action != ACTION_DROP && !dropping() &&
       !(safe && (tag_opened_frame() || tag_closed_at_once() ||
-                 ((raw_text_may_be_ignored() || is_never_written_raw_text()) && has_raw_text())));
+                 ((raw_text_may_be_ignored(closing_select) || is_never_written_raw_text()) && has_raw_text())));
   if (!is_written) {
     if (has_raw_text() || tag_opened_frame()) {
       open_region();
@@ -434,6 +454,9 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
     return 0;
   }
   if (safe) {
+    if (closing_select) {
+      output_parents.selects.pop_back();
+    }
     note_written_tag(false);
   }
   return write_start_tag(piece, out, line, action);
