@@ -65,20 +65,22 @@ inline Config* strict_policy(bool safe) {
   return safe ? safe_mode : classic;
 }
 
-// The most safe mode may write beyond the document's own bytes: the '>' of a
-// comment left open at the end, which the comment hook closes, and for each
+// The most safe mode may write beyond the document's own bytes: for each
 // '<' that is text, a character reference of up to six bytes ("&#122;") in
-// place of the byte after it, where dropped markup came between them.
+// place of the byte after it, where dropped markup came between them; and
+// at the end of the output either the end tag of a raw-text element left
+// open (none is longer than "</noframes>") or "&lt;" for a final '<'.
 inline std::size_t output_allowance(const std::uint8_t* document, std::size_t size, bool safe) {
   if (!safe) {
     return 0;
   }
   constexpr std::size_t kReferenceGrowth = 5;
+  constexpr std::size_t kEndRepair = sizeof "</noframes>" - 1;
   std::size_t less_thans = 0;
   for (std::size_t i = 0; i < size; ++i) {
     less_thans += document[i] == '<' ? 1 : 0;
   }
-  return 1 + kReferenceGrowth * less_thans;
+  return kEndRepair + kReferenceGrowth * less_thans;
 }
 
 // Filters document under the strict configuration with the policy hooks,

@@ -16,9 +16,18 @@
 //
 // Safe mode also keeps dropped markup from joining what is written around
 // it: a '<' that is text, written just before the text after dropped
-// markup, must not make a tag with it (see text_lt_written). And it never
+// markup, must not make a tag with it (see held_lt). And it never
 // writes a raw-text start tag that the browser may ignore where the output
 // stands, inside a <select> it was given, say (see IgnoringParents).
+//
+// Nor may the output join what follows it: it is pasted into pages next to
+// other text and other filtered fragments. So in safe mode the output ends
+// with the browser's tokenizer back in its data state: no comment left open
+// (the scanner drops those), no '<' or "</" of text at the end (written as
+// "&lt;"), and no raw-text element left open: the one repair safe mode
+// makes is to write the end tag of a kept one that the input never closed
+// (see end_of_output). <plaintext>, which nothing closes, and <noscript>,
+// whose content is markup to readers that run no script, are never written.
 //
 // In safe mode the scanner splits markup as browsers do, and the policy
 // reads names and attributes the same way: a name ends at white space or
@@ -75,12 +84,14 @@ RegionNames& region_names() {
 std::array<char, kNameBuffSize> name_buff{};
 std::array<char, kNameBuffSize> attr_name{};
 bool safe = false;          // the installed Config asks for safe mode
-// The last bytes written are a text run's '<' (safe mode). It was text
-// because the markup after it was not a letter, '/', '!' or '?'; when that
-// markup is dropped, the next text written follows the '<' directly and
-// must not begin with one of those, or the two would make markup that no
-// one judged.
-bool text_lt_written = false;
+// A text run's '<' or "</" at the end of what was written (safe mode) is
+// held back: 0, or how many of those bytes are held. Written before the
+// next tag it is what it was. A '<' was text because the markup after it
+// was not a letter, '/', '!' or '?'; when that markup is dropped, the next
+// text written follows the '<' directly and must not begin with one of
+// those, or the two would make markup that no one judged. At the end of the
+// output it is written as "&lt;", so that nothing after the output can.
+std::size_t held_lt = 0;
 Action tag_action = ACTION_KEEP;  // the action scrub_tag found for name_buff
 const CfgTag* tag_entry = nullptr;  // and the tag's entry, when it is named
 
@@ -170,7 +181,7 @@ bool dropping() { return !regions.empty(); }
 void start_afresh() {
   regions.clear();
   region_names() = RegionNames{};
-  text_lt_written = false;
+  held_lt = 0;
   output_parents = IgnoringParents{};
 }
 
@@ -239,22 +250,84 @@ void judge_as_browsers_build() {
 }
 
 // Whether the browser may ignore the raw-text start tag being judged where
-// the output stands, and read its content as markup.
-bool raw_text_may_be_ignored() {
-  return !output_parents.selects.empty() || output_parents.after_frameset || output_parents.template_columns;
+// the output stands, and read its content as markup; closing_select tells
+// that the tag, written, closes the innermost open <select> first.
+bool raw_text_may_be_ignored(bool closing_select) {
+  return output_parents.selects.size() > (closing_select ? 1U : 0U) || output_parents.after_frameset ||
+         output_parents.template_columns;
 }
 
-// Every tag written goes out through one of these two, so that a '<' of
-// text is no longer the last thing written.
+// Whether the start tag being judged, written, makes the browser close the
+// <select> it stands in before inserting the tag: <input>, <keygen> and
+// <textarea> do, when the <select> was opened in the same <template> (or
+// outside all). A <textarea> is then an ordinary raw-text element again.
+bool closes_open_select() {
+  const std::vector<std::size_t>& selects = output_parents.selects;
+  if (selects.empty() || selects.back() != output_parents.templates) {
+    return false;
+  }
+  switch (name_buff[0]) {
+    case 'I': return tag_is("INPUT");
+    case 'K': return tag_is("KEYGEN");
+    case 'T': return tag_is("TEXTAREA");
+    default: return false;
+  }
+}
+
+// Raw-text start tags that safe mode never writes, whatever their action:
+// <plaintext>, which no end tag closes, so that the output would swallow
+// all that follows it; and <noscript>, whose content is text only where
+// script runs, but markup to a reader that runs none (a DOM built on a
+// server, a DOMParser), which would then build what the policy never judged.
+bool is_never_written_raw_text() {
+  return (name_buff[0] == 'P' && tag_is("PLAINTEXT")) || (name_buff[0] == 'N' && tag_is("NOSCRIPT"));
+}
+
+// Writes the '<' or "</" of text held back as it was: before a tag, which
+// it cannot join. (A text run ends in "</" before a tag only inside a
+// raw-text element, before its end tag; elsewhere only at the end of the
+// input.)
+void write_held_lt(std::FILE* out) {
+  if (held_lt != 0) {
+    (void)(held_lt == 1 ? put_bytes("<", 1, out) : put_bytes("</", 2, out));
+    held_lt = 0;
+  }
+}
+
+// Every tag written goes out through one of these two, after the text held
+// back before it.
 void write_tag(const char* piece, std::FILE* out) {
-  text_lt_written = false;
+  write_held_lt(out);
   (void)put_tag(piece, out);
 }
 
 // The '<' of a tag written a part at a time.
 void open_tag(std::FILE* out) {
-  text_lt_written = false;
+  write_held_lt(out);
   (void)put_bytes("<", 1, out);
+}
+
+// The end of the input (safe mode): what is left open is closed, so that
+// whatever follows the output is read as it would be alone. A raw-text
+// element that the input left open gets its end tag, after its text as it
+// was (a script left in double-escaped text, two: see
+// script_double_escaped), when its start tag was written: else it opened
+// a region, still open. Otherwise a '<' or "</" of text held back goes out
+// as "&lt;" or "&lt;/", which no text after it can make a tag.
+void end_of_output(std::FILE* out) {
+  const char* const raw_element = raw_text_left_open();
+  if (raw_element != nullptr && !dropping()) {
+    open_tag(out);
+    if (script_double_escaped()) {
+      (void)put_bytes("/script><", 9, out);  // ends the inner escape; the next, the script
+    }
+    (void)put_bytes("/", 1, out);
+    (void)put_bytes(raw_element, std::strlen(raw_element), out);
+    (void)put_bytes(">", 1, out);
+  } else if (held_lt != 0) {
+    (void)put_bytes("&lt;/", held_lt == 1 ? 4 : 5, out);
+  }
+  held_lt = 0;
 }
 
 void write_segment(const char* begin, const char* end, std::FILE* out) {
@@ -299,8 +372,9 @@ bool may_hold_url_scheme(const char* piece) {
   return false;
 }
 
+// An <iframe> is always edited in safe mode, for its srcdoc (see url_allows).
 int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
-  if (action == ACTION_EDIT || (safe && may_hold_url_scheme(piece))) {
+  if (action == ACTION_EDIT || (safe && (may_hold_url_scheme(piece) || (name_buff[0] == 'I' && tag_is("IFRAME"))))) {
     return edit_tag(piece, out, line);
   }
   write_tag(piece, out);
@@ -400,9 +474,11 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   // scanner leaves the frame, and the browser, which never entered, reads
   // on alike. A self-closing <svg/> holds nothing, but goes too: safe mode
   // writes no SVG or MathML.
+  const bool closing_select = safe && closes_open_select();
   const bool is_written =
       action != ACTION_DROP && !dropping() &&
-      !(safe && (tag_opened_frame() || tag_closed_at_once() || (raw_text_may_be_ignored() && has_raw_text())));
+      !(safe && (tag_opened_frame() || tag_closed_at_once() ||
+                 ((raw_text_may_be_ignored(closing_select) || is_never_written_raw_text()) && has_raw_text())));
   if (!is_written) {
     if (has_raw_text() || tag_opened_frame()) {
       open_region(line);
@@ -412,6 +488,9 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
     return 0;
   }
   if (safe) {
+    if (closing_select) {
+      output_parents.selects.pop_back();
+    }
     note_written_tag(false);
   }
   return write_start_tag(piece, out, line, action);
@@ -467,6 +546,19 @@ bool is_safe_mode() { return cfg_valid(config) != 0 && cfg_mode(config) == MODE_
 // Whether c after a '<' begins markup in a browser's text.
 bool begins_markup_after_lt(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '/' || c == '!' || c == '?';
+}
+
+// How many bytes at the end of a text piece of length bytes are held back
+// (see held_lt): a final '<' or "</", in safe mode.
+std::size_t text_to_hold(const char* piece, std::size_t length) {
+  const char last = piece[length - 1];
+  if ((last != '<' && last != '/') || !is_safe_mode()) {
+    return 0;
+  }
+  if (last == '<') {
+    return 1;
+  }
+  return length >= 2 && piece[length - 2] == '<' ? 2 : 0;
 }
 
 // Writes text with its first byte as a character reference, which a
@@ -608,10 +700,27 @@ void separate_classic(const Segment& s, std::FILE* out) {
 
 // Whether a kept attribute may be written: false (after a warning) for a
 // URL attribute whose URL a browser would run or load as active content.
+// The content of a <meta> is a refresh's time and URL when its http-equiv
+// says so: judged as one whatever http-equiv says, since a value that is no
+// refresh holds no URL. A srcdoc on an <iframe> is a document that runs in
+// the page's origin: never written.
 bool url_allows(const Segment& s, bool recorded, unsigned long line) {
   const UrlAttribute kind = url_attribute_kind(s.name, s.name_length);
-  if (kind == UrlAttribute::kNone || s.value == nullptr ||
-      url_value_is_safe(s.value, s.value_length, kind == UrlAttribute::kSrcset)) {
+  bool safe_url = true;
+  switch (kind) {
+    case UrlAttribute::kNone:
+      return true;
+    case UrlAttribute::kSrcdoc:
+      safe_url = !tag_is("IFRAME");
+      break;
+    case UrlAttribute::kRefresh:
+      safe_url = s.value == nullptr || !tag_is("META") || refresh_value_is_safe(s.value, s.value_length);
+      break;
+    default:
+      safe_url = s.value == nullptr || url_value_is_safe(s.value, s.value_length, kind == UrlAttribute::kSrcset);
+      break;
+  }
+  if (safe_url) {
     return true;
   }
   if (!recorded) {
@@ -697,17 +806,32 @@ int scrub_text(const char* piece, std::FILE* out, unsigned long /*line*/) {
     start_afresh();
     return 0;
   }
+  if (piece[0] == '\0') {
+    end_of_output(out);
+    return 0;
+  }
   if (dropping()) {
     return 0;
   }
-  const std::size_t length = piece_length(piece);
-  const bool joins_lt = text_lt_written && begins_markup_after_lt(piece[0]);
-  const int written = joins_lt ? put_reference_then(piece, length, out) : put_bytes(piece, length, out);
+  std::size_t length = piece_length(piece);
+  bool joins_lt = false;
+  if (held_lt != 0) {
+    // The text follows the held bytes directly: markup after them was dropped.
+    joins_lt = held_lt == 1 && begins_markup_after_lt(piece[0]);
+    (void)(held_lt == 1 ? put_bytes("<", 1, out) : put_bytes("&lt;/", 5, out));
+    held_lt = 0;
+  }
+  const std::size_t held = text_to_hold(piece, length);
+  length -= held;
+  int written = 0;
+  if (length != 0) {
+    written = joins_lt ? put_reference_then(piece, length, out) : put_bytes(piece, length, out);
+  }
+  held_lt = held;
   if (written == EOF) {
     std::perror("Unable to write HTML");
     return 1;
   }
-  text_lt_written = piece[length - 1] == '<' && is_safe_mode();
   return 0;
 }
 

@@ -286,6 +286,91 @@ bool srcset_is_safe(std::basic_string_view<Unit> value) {
   return true;
 }
 
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+// Whether the length bytes at name are word (lower case) in any case; the
+// first byte is known to match.
+bool names_match(const char* name, std::size_t length, std::string_view word) {
+  if (length != word.size()) {
+    return false;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if (ascii_lower(name[i]) != word[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The URL of a refresh, as browsers find it in the decoded content value:
+// a time (digits and dots, at least one digit or a leading dot), then after
+// white space, ';' or ',' the URL, which may be introduced by "url=" (in
+// any case, white space around '=') and quoted. Sets *url to it; false
+// when the value is no refresh or holds no URL.
+bool refresh_url(std::u32string_view value, std::u32string_view* url) {
+  std::size_t i = 0;
+  const auto skip_ws = [&value, &i] {
+    while (i < value.size() && is_ascii_ws(value[i])) {
+      ++i;
+    }
+  };
+  const auto at = [&value, &i](char32_t c) { return i < value.size() && value[i] == c; };
+  const auto at_letter = [&value, &i](char32_t c) { return i < value.size() && (value[i] | 0x20) == c; };
+  skip_ws();
+  const std::size_t time_begin = i;
+  while (i < value.size() && value[i] >= '0' && value[i] <= '9') {
+    ++i;
+  }
+  if (i == time_begin && !at('.')) {
+    return false;
+  }
+  while (i < value.size() && ((value[i] >= '0' && value[i] <= '9') || value[i] == '.')) {
+    ++i;
+  }
+  if (i < value.size()) {
+    if (!at(';') && !at(',') && !is_ascii_ws(value[i])) {
+      return false;
+    }
+    skip_ws();
+    i += at(';') || at(',') ? 1 : 0;
+    skip_ws();
+  }
+  if (i == value.size()) {
+    return false;
+  }
+  const std::size_t url_begin = i;
+  if (at_letter('u')) {
+    ++i;
+    if (!at_letter('r')) {
+      *url = value.substr(url_begin);
+      return true;
+    }
+    ++i;
+    if (!at_letter('l')) {
+      *url = value.substr(url_begin);
+      return true;
+    }
+    ++i;
+    skip_ws();
+    if (!at('=')) {
+      *url = value.substr(url_begin);
+      return true;
+    }
+    ++i;
+    skip_ws();
+  }
+  char32_t quote = 0;
+  if (at('"') || at('\'')) {
+    quote = value[i++];
+  }
+  std::u32string_view rest = value.substr(i);
+  if (quote != 0) {
+    rest = rest.substr(0, rest.find(quote));
+  }
+  *url = rest;
+  return true;
+}
+
 }  // namespace
 
 UrlAttribute url_attribute_kind(const char* name, std::size_t length) {
@@ -318,8 +403,7 @@ UrlAttribute url_attribute_kind(const char* name, std::size_t length) {
   if (length == 0 || length > kLongest) {
     return UrlAttribute::kNone;
   }
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
-  const char first = lower(name[0]);
+  const char first = ascii_lower(name[0]);
   if (first < 'a' || first > 'z') {
     return UrlAttribute::kNone;
   }
@@ -328,10 +412,13 @@ UrlAttribute url_attribute_kind(const char* name, std::size_t length) {
     return UrlAttribute::kNone;
   }
   const std::string_view url_name = kUrlAttributes[static_cast<std::size_t>(place)];
-  for (std::size_t i = 1; i < length; ++i) {
-    if (lower(name[i]) != url_name[i]) {
-      return UrlAttribute::kNone;
+  if (!names_match(name, length, url_name)) {
+    // Two names share a place with one of the table: content that of
+    // classid, srcdoc that of srcset.
+    if (url_name == "classid" && names_match(name, length, "content")) {
+      return UrlAttribute::kRefresh;
     }
+    return url_name == "srcset" && names_match(name, length, "srcdoc") ? UrlAttribute::kSrcdoc : UrlAttribute::kNone;
   }
   return url_name == "srcset" || url_name == "imagesrcset" ? UrlAttribute::kSrcset : UrlAttribute::kUrl;
 }
@@ -393,4 +480,10 @@ bool url_value_is_safe(const char* value, std::size_t length, bool srcset) {
   SchemeReader reader;
   decode_each(std::string_view(value, length), [&reader](char32_t c) { return reader.feed(c); });
   return reader.safe();
+}
+
+bool refresh_value_is_safe(const char* value, std::size_t length) {
+  const std::u32string decoded = decode_attribute_value(value, length);
+  std::u32string_view url;
+  return !refresh_url(decoded, &url) || url_is_safe(url);
 }

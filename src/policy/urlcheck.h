@@ -6,16 +6,26 @@
 #include <cstddef>
 #include <string>
 
-enum class UrlAttribute { kNone, kUrl, kSrcset };
+// kRefresh is content, which holds a URL on <meta http-equiv=refresh>;
+// kSrcdoc is srcdoc, a document that an <iframe> runs in the page's origin.
+// Which tags they act on is for the caller to judge.
+enum class UrlAttribute { kNone, kUrl, kSrcset, kRefresh, kSrcdoc };
 
 // Whether the attribute named by the length bytes at name (in any case)
-// holds a URL, a list of them (srcset), or neither.
+// holds a URL, a list of them (srcset), a refresh (content), a document
+// (srcdoc), or none of these.
 [[nodiscard]] UrlAttribute url_attribute_kind(const char* name, std::size_t length);
 
 // True when every URL in the raw attribute value (as it stands in the
 // document, character references included) is relative or has the scheme
 // http, https, mailto, ftp or tel. srcset selects the srcset syntax.
 [[nodiscard]] bool url_value_is_safe(const char* value, std::size_t length, bool srcset);
+
+// True when the raw value of a refresh's content attribute, read as
+// browsers read it ("5; url='...'"), holds no URL, or a URL that
+// url_value_is_safe accepts; a value that browsers do not take for a
+// refresh holds none.
+[[nodiscard]] bool refresh_value_is_safe(const char* value, std::size_t length);
 
 // The value with character references decoded as a browser decodes them in
 // an attribute value, as code points.

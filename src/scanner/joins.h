@@ -82,6 +82,17 @@ struct CharSet {
     return set;
   }
 
+  // The listed bytes neither stay nor move: the handler sees them.
+  constexpr CharSet handling(std::initializer_list<char> bytes) const {
+    CharSet set = *this;
+    for (const char c : bytes) {
+      set.table[static_cast<unsigned char>(c)] = 0;
+      set.moves[static_cast<unsigned char>(c)] = kHandled;
+    }
+    set.list_stops();
+    return set;
+  }
+
   constexpr void stay(unsigned char c) { table[c] = c == '\n' ? kJoinsLine : kJoins; }
 
   constexpr void move(unsigned char c, int state) {

@@ -12,7 +12,9 @@
 // all. "emit" hands the piece to its hook; "mark" makes the current line the
 // start of the next piece. Characters are appended unless a row says
 // otherwise. Unterminated tags at the end of the input are dropped, as
-// browsers drop them; nothing is ever written past the hooks.
+// browsers drop them, and so are unterminated comments; nothing is ever
+// written past the hooks. After the end of the input the text hook gets the
+// empty piece that tells the policy the input has ended (process_end).
 //
 //  state              | input                    | action                     | next
 //  data               | '<'                      | hold                       | tag_open
@@ -77,7 +79,7 @@
 //                     | '>'                      | emit comment, mark         | data
 //                     | other                    |                            | comment
 //  bogus_comment      | '>'                      | emit comment, mark         | data
-//  (comment states)   | EOF                      | emit comment               | end
+//  (comment states)   | EOF                      | drop the comment           | end
 //  raw                | '<'                      | hold                       | raw_lt
 //  raw_lt             | '/'                      | hold                       | raw_end
 //                     | other                    | release; again in raw      | raw
@@ -93,6 +95,8 @@
 //                     | other                    | again in bogus_comment     | bogus_comment
 //  cdata, _bracket(s) | "]]>"                    |                            | data
 //  (text states)      | EOF                      | release, text              | end
+//  (every state)      | ESC (0x1B)               | drop it, as NUL is dropped |
+//  (after EOF)        |                          | end of the input (hook)    |
 //
 // Which text state follows a start tag depends on the tree builder: raw
 // text exists only in HTML content, not inside SVG or MathML; note_tag
@@ -163,6 +167,13 @@ enum State : int {
 
 constexpr std::size_t kNameMax = 16;  // longer names are never raw-text names
 
+// The ESC byte is dropped from the input in every state, as NUL bytes are,
+// so that it is never written: in ISO-2022-JP, which a browser may take a
+// page to be in, ESC sequences switch character sets and turn the bytes
+// after them, quotes and '>' among them, into parts of other characters.
+// No state joins it to a piece, so it costs the common path nothing.
+constexpr int kEsc = 0x1B;
+
 int state = kData;
 // Characters held back while it is open whether they begin markup.
 char held[kNameMax + 4] = {};
@@ -175,6 +186,10 @@ bool end_tag = false;
 // The element whose end tag ends the raw text, and the state to go back to
 // when a candidate end tag turns out to be text.
 char raw_name[kNameMax + 1] = {};
+// Whether the element named raw_name is open: from its start tag to the
+// next tag handed over, its end tag. An end tag left unfinished at the end
+// of the input is dropped, and leaves the element open.
+bool raw_open = false;
 std::size_t raw_name_len = 0;
 int raw_return = kRaw;
 // Whether the tag being handed over ended as "/>", and the text state that
@@ -255,9 +270,11 @@ int emit_tag() {
   const int result = process_tag();
   mark_piece_start();
   state = content_after;
-  if (state == kRaw || state == kScript) {
+  raw_open = state == kRaw || state == kScript;
+  if (raw_open) {
     std::memcpy(raw_name, tag_name, tag_name_len);
     raw_name_len = tag_name_len;
+    raw_name[raw_name_len] = '\0';
   }
   return result;
 }
@@ -274,6 +291,19 @@ int drop_tag() {
   drop_piece_at_end();
   return 0;
 }
+
+// A comment or declaration left open at the end of the input is dropped
+// too. Browsers read it to the end of the input, but written out it would
+// read on into whatever follows the output ("<!-- x" swallows a neighbour's
+// markup up to its first "-->"), so it goes like an unterminated tag.
+int drop_comment() {
+  discard_piece();
+  return 0;
+}
+
+// Hands c to its state's handler; the handlers use it to handle a character
+// again in another state.
+int dispatch(int c);
 
 int start_tag_name(int c) { return append_and_go(c, kTagName); }
 
@@ -696,7 +726,10 @@ int do_self_closing(int c) { return do_before_attr_name(c); }
 // ---- comments ----
 
 int comment_common(int c, int next) {
-  if (c == '>' || c == EOF) {
+  if (c == EOF) {
+    return drop_comment();
+  }
+  if (c == '>') {
     return emit_comment();
   }
   return append_and_go(c, next);
@@ -716,20 +749,23 @@ int do_bogus_comment(int c) { return comment_common(c, kBogusComment); }
 
 int do_comment(int c) {
   if (c == EOF) {
-    return emit_comment();
+    return drop_comment();
   }
   return append_and_go(c, c == '-' ? kCommentEndDash : kComment);
 }
 
 int do_comment_end_dash(int c) {
   if (c == EOF) {
-    return emit_comment();
+    return drop_comment();
   }
   return append_and_go(c, c == '-' ? kCommentEnd : kComment);
 }
 
 int do_comment_end(int c) {
-  if (c == '>' || c == EOF) {
+  if (c == EOF) {
+    return drop_comment();
+  }
+  if (c == '>') {
     return emit_comment();
   }
   if (c == '!') {
@@ -803,7 +839,7 @@ int not_an_end_tag(int c) {
     return result;
   }
   state = raw_return;
-  return step(c);
+  return dispatch(c);
 }
 
 int do_script(int c) {
@@ -840,7 +876,7 @@ int script_text(int c, int next_on_dash, int otherwise) {
     return append_and_go(c, next_on_dash);
   }
   state = otherwise;
-  return step(c);
+  return dispatch(c);
 }
 
 int do_script_esc_start(int c) { return script_text(c, kScriptEscStartDash, kScript); }
@@ -876,7 +912,7 @@ int do_script_esc_lt(int c) {
   if (is_letter(c)) {
     temp_len = 0;
     const int result = release();
-    return result != 0 ? result : (state = kScriptDescStart, step(c));
+    return result != 0 ? result : (state = kScriptDescStart, dispatch(c));
   }
   return not_an_end_tag(c);
 }
@@ -892,7 +928,7 @@ int double_escape_switch(int c, int on_script, int otherwise) {
     return append_and_go(c, name_is(temp, temp_len, "script") ? on_script : otherwise);
   }
   state = otherwise;
-  return step(c);
+  return dispatch(c);
 }
 
 int do_script_desc_start(int c) { return double_escape_switch(c, kScriptDesc, kScriptEsc); }
@@ -923,7 +959,7 @@ int do_script_desc_lt(int c) {
     return append_and_go(c, kScriptDescEnd);
   }
   state = kScriptDesc;
-  return step(c);
+  return dispatch(c);
 }
 
 int do_script_desc_end(int c) { return double_escape_switch(c, kScriptEsc, kScriptDesc); }
@@ -1071,10 +1107,16 @@ constexpr std::array<CharSet, kStateCount> make_joins() {
   joins[kScriptEsc] = all_but({'-', '<'});
   joins[kScriptDesc] = all_but({'-', '<'});
   joins[kCdata] = all_but({']'});
+  for (CharSet& set : joins) {
+    set = set.handling({static_cast<char>(kEsc)});
+  }
   return joins;
 }
 
 constexpr std::array<CharSet, kStateCount> kJoins = make_joins();
+static_assert(std::all_of(kJoins.begin(), kJoins.end(),
+                          [](const CharSet& set) { return set[kEsc] == 0 && set.moves[kEsc] == runs::kHandled; }),
+              "ESC reaches step in every state, which drops it");
 
 }  // namespace
 
@@ -1083,6 +1125,7 @@ void reset() {
   held_len = 0;
   tag_name_len = 0;
   raw_name_len = 0;
+  raw_open = false;
   temp_len = 0;
   end_tag = false;
   raw_return = kRaw;
@@ -1096,7 +1139,20 @@ void reset() {
   cdata_matched = 0;
 }
 
-int step(int c) { return handlers[state](c); }
+namespace {
+int dispatch(int c) { return handlers[state](c); }
+}  // namespace
+
+int step(int c) {
+  if (c == kEsc) {
+    return 0;  // dropped, as NUL is: see kEsc
+  }
+  if (c != EOF) {
+    return dispatch(c);
+  }
+  const int result = dispatch(c);
+  return result != 0 ? result : process_end();
+}
 
 // Bytes that end a tag's name in a piece: NUL, white space and '/'.
 constexpr std::array<bool, 256> kEndsTagName = [] {
@@ -1162,6 +1218,16 @@ bool tag_opened_frame() { return opened_frame; }
 bool tag_closed_at_once() { return closed_at_once; }
 
 std::size_t frame_depth() { return frames.size(); }
+
+const char* raw_text_element() {
+  if (state == kPlaintext) {
+    return "plaintext";
+  }
+  return raw_open ? raw_name : nullptr;
+}
+
+bool in_double_escaped_script() { return state >= kScriptDesc && state <= kScriptDescEnd; }
+static_assert(kScriptDescEnd - kScriptDesc == 4, "the double-escaped script states are these five");
 
 const char* join_run(const char* p, const char* end, std::uint32_t& lines) {
   return runs::join_run(kJoins, state, p, end, lines);

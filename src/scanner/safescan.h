@@ -12,7 +12,9 @@ namespace safescan {
 // Back to the data state with nothing held, at the start of every scan.
 void reset();
 // Handles one character (EOF included; never NUL): 0 to go on, else the
-// status that stops the scan.
+// status that stops the scan. The ESC byte is dropped, as NUL is. After
+// EOF has been handled, the end of the input goes to the text hook as its
+// empty piece (process_end).
 [[nodiscard]] int step(int c);
 // Moves the machine over the characters of [p, end) whose only effect is
 // to join the pending piece (whether the state stays or moves on) and
@@ -34,6 +36,13 @@ void note_tag(const char* piece);
 [[nodiscard]] bool tag_closed_at_once();
 // How many namespace frames are open (1 in plain HTML).
 [[nodiscard]] std::size_t frame_depth();
+// The name (lower case) of the raw-text element open (script, style, ...,
+// plaintext): its text is being read, or its end tag, which only handing
+// it over ends; null when none is.
+[[nodiscard]] const char* raw_text_element();
+// Whether the machine is in the double-escaped text of a script
+// ("<script><!--<script>"), where "</script>" ends the inner escape only.
+[[nodiscard]] bool in_double_escaped_script();
 
 }  // namespace safescan
 

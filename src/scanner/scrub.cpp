@@ -506,6 +506,10 @@ std::size_t frame_depth() { return safe_scan ? safescan::frame_depth() : 0; }
 
 bool tag_closed_at_once() { return safe_scan && safescan::tag_closed_at_once(); }
 
+const char* raw_text_left_open() { return safe_scan ? safescan::raw_text_element() : nullptr; }
+
+bool script_double_escaped() { return safe_scan && safescan::in_double_escaped_script(); }
+
 void discard_piece() {
   len = 0;
   clear_spill();
@@ -521,6 +525,7 @@ unsigned long unterminated_piece_dropped() { return dropped_at_end_line; }
 int process_text() { return nothing_pending() ? 0 : process(text_scrubber, false); }
 int process_tag() { return nothing_pending() ? 0 : process(tag_scrubber, true); }
 int process_comment() { return nothing_pending() ? 0 : process(comment_scrubber, false); }
+int process_end() { return text_scrubber("", pOut, curr_line); }
 
 // ---- main loop ----
 

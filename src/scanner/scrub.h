@@ -13,6 +13,14 @@
 // valid only during the call), the output stream and the input line on which
 // the piece began. It writes what it decides and returns 0 to go on or
 // nonzero to stop the scan; that value becomes the result of scrub_html.
+//
+// The one empty piece: in safe mode, once the input has ended and every
+// piece of it was handed over, the text hook is called with "" (and the
+// last line), and nothing follows in that scan. It tells the policy that
+// what it has written is all the output: what it held back, or left open,
+// must be written or closed now (see process_end). Classic scans, and scans
+// that a hook stopped, make no such call. A hook that only copies text
+// writes nothing for it.
 using Scrubber = int (*)(const char* piece, std::FILE* out, unsigned long line);
 
 // The length of the NUL-terminated piece: counted by the scanner already
@@ -62,6 +70,9 @@ int default_tag_scrubber(const char* piece, std::FILE* out, unsigned long line);
 [[nodiscard]] int process_comment();
 // Writes c to the scan's output; 1 after perror on failure.
 [[nodiscard]] int put_character(int c);
+// For the safe markup machine at the end of the input: calls the text hook
+// with the empty piece (see Scrubber) and gives its result.
+[[nodiscard]] int process_end();
 
 // Chooses the markup machine of the following scans: the classic one (the
 // default), or with on set the safe one, which splits markup where an HTML5
@@ -90,6 +101,15 @@ bool install_join_runs(bool on);
 // (<svg/>, <circle/> inside SVG), which browsers close at once: nothing is
 // inside it, so the policy drops the tag alone, whatever its action.
 [[nodiscard]] bool tag_closed_at_once();
+
+// In safe mode, at the end of the input: the name (lower case) of the
+// raw-text element whose text the input ended in (its end tag never came),
+// or null when it ended in none; null in classic mode.
+[[nodiscard]] const char* raw_text_left_open();
+// And whether it ended inside the double-escaped text of a script
+// ("<script><!--<script>"), which one "</script>" turns back into the
+// escaped text that a second one ends.
+[[nodiscard]] bool script_double_escaped();
 
 // For the markup machines: the current line becomes the line of the next
 // piece; the pending piece is forgotten.

@@ -129,6 +129,31 @@ TEST(UrlCheck, SrcsetChecksEveryCandidate) {
   }
 }
 
+// A refresh is a time, then the URL, perhaps after "url=" and in quotes;
+// a value that browsers take for no refresh holds no URL at all.
+TEST(UrlCheck, RefreshUrlsAsBrowsersFindThem) {
+  const UrlCase cases[] = {
+      {"0;url=javascript:alert(1)", false},
+      {"0; URL = 'javascript:x'", false},
+      {"0;url=\"javascript:x\"", false},
+      {"5,javascript:x", false},           // no "url=": the rest is the URL
+      {" .5 javascript:x", false},         // a time may begin with a dot
+      {"0;urjavascript:x", false},         // "ur" without "l": the URL is "urjavascript:x"
+      {"0;ur/javascript:x", true},         // and here "ur/javascript:x", relative
+      {"0;url=jav&#x61;script:x", false},  // references are decoded first
+      {"0;url='https://x/'javascript:y", true},  // the quote ends the URL
+      {"0; url=/next", true},
+      {"5", true},
+      {"5x;url=javascript:x", true},  // no refresh: the time runs into a letter
+      {"javascript: the good parts", true},
+      {"", true},
+  };
+  for (const UrlCase& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(refresh_value_is_safe(c.value, std::string(c.value).size()), c.safe);
+  }
+}
+
 TEST(UrlCheck, UrlAttributesInAnyCase) {
   const std::pair<const char*, UrlAttribute> cases[] = {
       {"href", UrlAttribute::kUrl},     {"HREF", UrlAttribute::kUrl},     {"Src", UrlAttribute::kUrl},
@@ -136,6 +161,8 @@ TEST(UrlCheck, UrlAttributesInAnyCase) {
       {"IMAGESRCSET", UrlAttribute::kSrcset}, {"title", UrlAttribute::kNone}, {"hrefx", UrlAttribute::kNone},
       {"", UrlAttribute::kNone},           {"XLINK:HREF", UrlAttribute::kUrl}, {"0src", UrlAttribute::kNone},
       {"\xc3\xa9src", UrlAttribute::kNone}, {"hrEF", UrlAttribute::kUrl},
+      {"Content", UrlAttribute::kRefresh},  {"SRCDOC", UrlAttribute::kSrcdoc}, {"contents", UrlAttribute::kNone},
+      {"srcdox", UrlAttribute::kNone},      {"classid", UrlAttribute::kUrl},   {"srcset", UrlAttribute::kSrcset},
   };
   for (const auto& [name, kind] : cases) {
     SCOPED_TRACE(name);

@@ -1,3 +1,5 @@
+import { parse } from 'parse5';
+
 // The policy a configuration file gives, as far as a browser's view of the
 // output can check it, and the elements, attributes and URLs of a parsed
 // document (parse5) that fall outside it.
@@ -75,6 +77,26 @@ function urlsOf(name, value) {
   return name === 'srcset' || name === 'imagesrcset' ? srcsetUrls(value) : [value];
 }
 
+// The URL of a refresh (the content of <meta http-equiv=refresh>) as
+// browsers find it, or null when the value is no refresh or has no URL.
+export function refreshUrl(value) {
+  const m = /^[\t\n\f\r ]*(?:\d+|(?=\.))[\d.]*(?:$|(?=[;,\t\n\f\r ])[\t\n\f\r ]*[;,]?[\t\n\f\r ]*([\s\S]*))$/.exec(value);
+  if (!m || !m[1]) return null;
+  let rest = m[1];
+  const named = /^[uU][rR][lL][\t\n\f\r ]*=[\t\n\f\r ]*([\s\S]*)$/.exec(rest);
+  if (named) rest = named[1];
+  else if (/^[uU]/.test(rest)) return rest;
+  const quote = rest[0] === '"' || rest[0] === "'" ? rest[0] : '';
+  if (quote) {
+    rest = rest.slice(1);
+    const end = rest.indexOf(quote);
+    if (end >= 0) rest = rest.slice(0, end);
+  }
+  return rest;
+}
+
+const isUnsafeScheme = (url) => !['', 'http', 'https', 'mailto', 'ftp', 'tel'].includes(schemeOf(url));
+
 export function violations(node, policy, found) {
   for (const child of node.childNodes ?? []) {
     if (child.tagName) {
@@ -91,15 +113,39 @@ export function violations(node, policy, found) {
         if (!attrAllowed) found.push(`attribute ${attrName} on <${name}>`);
         if (URL_ATTRIBUTES.has(attrName)) {
           for (const url of urlsOf(attrName, attr.value)) {
-            const scheme = schemeOf(url);
-            if (!['', 'http', 'https', 'mailto', 'ftp', 'tel'].includes(scheme)) {
-              found.push(`${scheme}: URL in ${attrName} on <${name}>`);
-            }
+            if (isUnsafeScheme(url)) found.push(`${schemeOf(url)}: URL in ${attrName} on <${name}>`);
           }
+        }
+        if (attrName === 'srcdoc' && name === 'iframe') found.push('srcdoc on <iframe>');
+        if (attrName === 'content' && name === 'meta') {
+          const url = refreshUrl(attr.value);
+          if (url !== null && isUnsafeScheme(url)) found.push(`${schemeOf(url)}: URL in a refresh on <meta>`);
         }
       }
       violations(child.content ?? child, policy, found);
     }
   }
   return found;
+}
+
+// The ways a browser or another HTML consumer may read output bytes: as
+// UTF-8 (what safe mode's output is meant to be served as), as UTF-8 by a
+// parser that runs no script (noscript content is then markup), and as
+// ISO-2022-JP, which a browser may guess for a page that declares no
+// encoding. Each is a parsed document.
+const iso2022jp = new TextDecoder('iso-2022-jp');
+export function readings(bytes) {
+  const text = bytes.toString('utf8');
+  return [
+    { name: 'UTF-8', document: parse(text) },
+    { name: 'scripting off', document: parse(text, { scriptingEnabled: false }) },
+    { name: 'ISO-2022-JP', document: parse(iso2022jp.decode(bytes)) },
+  ];
+}
+
+// The violations of every reading of the bytes, each marked with its
+// reading (all but the first).
+export function violationsOfReadings(bytes, policy) {
+  return readings(bytes).flatMap(({ name, document }, i) =>
+    violations(document, policy, []).map((v) => (i === 0 ? v : `${v} (${name})`)));
 }

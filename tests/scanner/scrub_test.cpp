@@ -193,6 +193,36 @@ TEST_F(ScrubTest, SplitsMarkupStateByState) {
   check(cases);
 }
 
+// Safe mode drops what it must never write, and ends every scan that read
+// its whole input with the empty text piece (on the last line); classic
+// scans, and scans that a hook stopped, do not.
+TEST_F(ScrubTest, SafeScanDropsWhatItNeverWritesAndHandsOverTheEnd) {
+  install_recorders();
+  const bool was_safe = install_safe_scan(true);
+  const std::vector<ScanCase> cases = {
+      {"empty input", "", {txt("")}, ""},
+      {"comment left open", "a<!-- x", {txt("a"), txt("")}, ""},
+      {"comment left open after a dash", "a\n<!--x-", {txt("a\n"), txt("", 2)}, ""},
+      {"declaration left open", "<!DOCTYPE", {txt("")}, ""},
+      {"closed comment", "<!-- x -->", {cmt("!-- x --"), txt("")}, ""},
+      {"ESC is dropped everywhere", "\x1b$B<a title=\"\x1b\">\x1b(B<!--\x1b-->",
+       {txt("$B"), tag("a title=\"\""), txt("(B"), cmt("!----"), txt("")}, ""},
+      {"ESC between a tag's '<' and its name goes too", "<\x1b" "b>", {tag("b"), txt("")}, ""},
+  };
+  check(cases);
+  pieces.clear();
+  stop_at = tag("b");
+  stop_result = 7;
+  EXPECT_EQ(scan("a<b>c"), 7);
+  EXPECT_EQ(pieces, (std::vector<Piece>{txt("a"), tag("b")}));
+  install_safe_scan(false);
+  pieces.clear();
+  EXPECT_EQ(scan("a<!-- x\x1b"), 0);
+  EXPECT_EQ(pieces, (std::vector<Piece>{txt("a")}));
+  EXPECT_EQ(output_, "<!-- x\x1b");
+  install_safe_scan(was_safe);
+}
+
 TEST_F(ScrubTest, ScriptBodiesKeepLessThanAsText) {
   install_recorders();
   const std::vector<ScanCase> cases = {
