@@ -13,7 +13,8 @@ for tag-dense input), median CPU time (user + system) and peak resident memory (
 Every command reads the input file as its standard input; standard output
 and standard error go to /dev/null. Inputs come from bench/gen_html.py and
 are cached in bench/out/ by kind and size (made again when the generator is
-newer), or are every regular file of --dir.
+newer), or are every regular file of --dir, each timed as a run of its own
+(start-up included); for more than a few files only their sum is shown.
 
     python3 bench/run.py --sizes 50M
     python3 bench/run.py --kinds mixed,tag-heavy --sizes 5M,50M --reps 7
@@ -222,6 +223,17 @@ def measure(commands, path, reps):
     return results
 
 
+MAX_FILE_TABLES = 10
+
+
+def add_results(a, b):
+    """The results of two inputs as one: times added rotation by rotation."""
+    return {label: {"wall": [x + y for x, y in zip(a[label]["wall"], b[label]["wall"])],
+                    "cpu": [x + y for x, y in zip(a[label]["cpu"], b[label]["cpu"])],
+                    "rss": max(a[label]["rss"], b[label]["rss"]),
+                    "status": a[label]["status"] | b[label]["status"]} for label in a}
+
+
 def fmt_rss(kib):
     if kib >= 10 * 1024:
         return "%.0f MiB" % (kib / 1024)
@@ -385,9 +397,18 @@ def main():
                        if os.path.isfile(os.path.join(args.dir, f)))
         if not files:
             sys.exit("run.py: no files in %s" % args.dir)
+        # Each file is its own run, start-up included, as when tessel filters
+        # one document at a time. Past a few files, only their sum is shown:
+        # the times of each rotation added up over all files.
+        total = None
         for path in files:
-            size = os.path.getsize(path)
-            print_table(os.path.basename(path), size, measure(commands, path, args.reps), args.reps)
+            results = measure(commands, path, args.reps)
+            if len(files) <= MAX_FILE_TABLES:
+                print_table(os.path.basename(path), os.path.getsize(path), results, args.reps)
+            total = results if total is None else add_results(total, results)
+        if len(files) > 1:
+            print_table("all %d files of %s" % (len(files), args.dir), sum(map(os.path.getsize, files)), total,
+                        args.reps)
         return 0
 
     for size in parse_sizes(args.sizes or "50M"):
