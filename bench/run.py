@@ -7,13 +7,14 @@ mode), examples/tessel.cfg (safe mode, and its classic twin) and
 examples/lint.cfg, the reference copy loop (bench/copyloop.cpp), the
 reference split loop (bench/splitloop.cpp: the floor of any filter that
 hands each piece to a function) and cat, REPS times each, and prints a table: median wall time, MB/s (10^6 bytes per
-second), ratio to the copy loop's median, median CPU time (user + system)
-and peak resident memory (largest ru_maxrss over the repetitions).
+second), ratio to the copy loop's and to the split loop's median (the floor
+for tag-dense input), median CPU time (user + system) and peak resident memory (largest ru_maxrss over the repetitions).
 
 Every command reads the input file as its standard input; standard output
 and standard error go to /dev/null. Inputs come from bench/gen_html.py and
 are cached in bench/out/ by kind and size (made again when the generator is
-newer), or are every regular file of --dir.
+newer), or are every regular file of --dir, each timed as a run of its own
+(start-up included); for more than a few files only their sum is shown.
 
     python3 bench/run.py --sizes 50M
     python3 bench/run.py --kinds mixed,tag-heavy --sizes 5M,50M --reps 7
@@ -68,6 +69,7 @@ def write_strict_classic():
     with open(STRICT_CLASSIC, "w", encoding="latin-1") as f:
         f.writelines(lines)
 COPY_LOOP = "copy loop"
+SPLIT_LOOP = "split loop"
 
 
 class Command:
@@ -107,7 +109,7 @@ def find_tools(build_dir):
         else:
             print("note: %s not found, %r skipped" % (cfg, label))
     commands.append(Command(COPY_LOOP, [copyloop]))
-    commands.append(Command("split loop", [splitloop]))
+    commands.append(Command(SPLIT_LOOP, [splitloop]))
     commands.append(Command("cat", [cat]))
     return commands
 
@@ -221,6 +223,17 @@ def measure(commands, path, reps):
     return results
 
 
+MAX_FILE_TABLES = 10
+
+
+def add_results(a, b):
+    """The results of two inputs as one: times added rotation by rotation."""
+    return {label: {"wall": [x + y for x, y in zip(a[label]["wall"], b[label]["wall"])],
+                    "cpu": [x + y for x, y in zip(a[label]["cpu"], b[label]["cpu"])],
+                    "rss": max(a[label]["rss"], b[label]["rss"]),
+                    "status": a[label]["status"] | b[label]["status"]} for label in a}
+
+
 def fmt_rss(kib):
     if kib >= 10 * 1024:
         return "%.0f MiB" % (kib / 1024)
@@ -230,9 +243,10 @@ def fmt_rss(kib):
 def print_table(title, size, results, reps):
     print()
     print("%s  (%s bytes, %d reps)" % (title, format(size, ","), reps))
-    header = ("command", "median s", "MB/s", "x copy", "cpu s", "peak RSS", "")
+    header = ("command", "median s", "MB/s", "x copy", "x split", "cpu s", "peak RSS", "")
     rows = []
     base = results[COPY_LOOP]["wall"] if COPY_LOOP in results else None
+    split = results[SPLIT_LOOP]["wall"] if SPLIT_LOOP in results else None
     for label, r in results.items():
         med = statistics.median(r["wall"])
         mbs = size / med / 1e6 if med > 0 else float("inf")
@@ -240,9 +254,11 @@ def print_table(title, size, results, reps):
         # quoted: the machine's speed drifts less within one rotation than
         # across the whole run.
         ratio = "%.2f" % statistics.median(w / b for w, b in zip(r["wall"], base)) if base else "-"
+        # The split loop is the floor for tag-dense input (tag-heavy).
+        split_ratio = "%.2f" % statistics.median(w / b for w, b in zip(r["wall"], split)) if split else "-"
         bad = sorted(s for s in r["status"] if s != 0)
         note = "exit %s" % ",".join(map(str, bad)) if bad else ""
-        rows.append((label, ("%.4f" if med < 0.1 else "%.3f") % med, ("%.0f" if mbs >= 100 else "%.1f") % mbs, ratio, ("%.4f" if med < 0.1 else "%.3f") % statistics.median(r["cpu"]),
+        rows.append((label, ("%.4f" if med < 0.1 else "%.3f") % med, ("%.0f" if mbs >= 100 else "%.1f") % mbs, ratio, split_ratio, ("%.4f" if med < 0.1 else "%.3f") % statistics.median(r["cpu"]),
                      fmt_rss(r["rss"]), note))
     widths = [max(len(str(x[i])) for x in rows + [header]) for i in range(len(header))]
     line = "  ".join("%-*s" if i == 0 else "%*s" for i in range(len(header)))
@@ -381,9 +397,18 @@ def main():
                        if os.path.isfile(os.path.join(args.dir, f)))
         if not files:
             sys.exit("run.py: no files in %s" % args.dir)
+        # Each file is its own run, start-up included, as when tessel filters
+        # one document at a time. Past a few files, only their sum is shown:
+        # the times of each rotation added up over all files.
+        total = None
         for path in files:
-            size = os.path.getsize(path)
-            print_table(os.path.basename(path), size, measure(commands, path, args.reps), args.reps)
+            results = measure(commands, path, args.reps)
+            if len(files) <= MAX_FILE_TABLES:
+                print_table(os.path.basename(path), os.path.getsize(path), results, args.reps)
+            total = results if total is None else add_results(total, results)
+        if len(files) > 1:
+            print_table("all %d files of %s" % (len(files), args.dir), sum(map(os.path.getsize, files)), total,
+                        args.reps)
         return 0
 
     for size in parse_sizes(args.sizes or "50M"):

@@ -359,17 +359,10 @@ bool has_raw_text() {
 // attribute value, and a value comes after '='; without a ':' or a
 // character reference no value can hold a scheme.
 bool may_hold_url_scheme(const char* piece) {
-  if (std::strchr(piece, '=') == nullptr) {
-    return false;
-  }
-  // Any ':' or '&' will do: looking for one from the start is cheaper
-  // than telling values from names.
-  for (; *piece != '\0'; ++piece) {
-    if (*piece == ':' || *piece == '&') {
-      return true;
-    }
-  }
-  return false;
+  const char* const first_value = std::strchr(piece, '=');
+  // Any ':' or '&' after the first '=' will do: looking for one there is
+  // cheaper than telling values from names.
+  return first_value != nullptr && std::strpbrk(first_value, ":&") != nullptr;
 }
 
 // An <iframe> is always edited in safe mode, for its srcdoc (see url_allows).
