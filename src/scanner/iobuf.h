@@ -96,7 +96,7 @@ int put_bracketed_slowly(const char* bytes, std::size_t count, std::FILE* out);
 // Copies count bytes to to. Most pieces are a few bytes long: up to sixteen
 // are copied as copies of fixed size that may overlap, with no call and few
 // branches on the size.
-inline void copy_short(char* to, const char* bytes, std::size_t count) {
+[[gnu::always_inline]] inline void copy_short(char* to, const char* bytes, std::size_t count) {
   if (count > 16) {
     std::memcpy(to, bytes, count);
   } else if (count >= 8) {
@@ -118,7 +118,9 @@ inline bool fits(std::size_t count, std::FILE* out) {
 
 }  // namespace iobuf_detail
 
-inline int put_bytes(const char* bytes, std::size_t count, std::FILE* out) {
+// Inlined everywhere, whatever the compiler's count of call sites says: a
+// call would cost more than the copy it makes.
+[[gnu::always_inline]] inline int put_bytes(const char* bytes, std::size_t count, std::FILE* out) {
   using namespace iobuf_detail;
   if (!fits(count, out)) {
     return put_bytes_slowly(bytes, count, out);
@@ -128,7 +130,7 @@ inline int put_bytes(const char* bytes, std::size_t count, std::FILE* out) {
   return 0;
 }
 
-inline int put_bracketed(const char* bytes, std::size_t count, std::FILE* out) {
+[[gnu::always_inline]] inline int put_bracketed(const char* bytes, std::size_t count, std::FILE* out) {
   using namespace iobuf_detail;
   if (!fits(count + 2, out)) {
     return put_bracketed_slowly(bytes, count, out);

@@ -33,7 +33,7 @@ inline int put_piece(const char* piece, std::FILE* out) { return put_bytes(piece
 
 // Writes the NUL-terminated piece to out between '<' and '>', as three
 // writes would (EOF when one fails, else 0).
-inline int put_tag(const char* piece, std::FILE* out) { return put_bracketed(piece, piece_length(piece), out); }
+[[gnu::always_inline]] inline int put_tag(const char* piece, std::FILE* out) { return put_bracketed(piece, piece_length(piece), out); }
 
 // Each installer stores the hook and returns the one installed before; null
 // restores the default (default_text_scrubber for text, default_tag_scrubber
