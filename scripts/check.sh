@@ -43,7 +43,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 echo "== end-to-end cases under valgrind (memory errors and leaks fail)"
-TESSEL_E2E_WRAPPER="valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all -q" \
+TESSEL_E2E_WRAPPER="valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all --suppressions=$PWD/tests/valgrind.supp -q" \
   ctest --test-dir build -R '^e2e\.' --output-on-failure -j"$jobs"
 
 echo "== fuzz targets under libFuzzer, ASan and UBSan (${TESSEL_FUZZ_SECONDS:-60} s each)"
