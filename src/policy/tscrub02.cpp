@@ -44,15 +44,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "policy/attredit.h"
 #include "policy/findings.h"
 #include "policy/urlcheck.h"
 #include "scanner/cclass.h"
 #include "scanner/scrub.h"
 
-namespace {
+using namespace policy;
 
-constexpr std::size_t kNameBuffSize = 128;
-constexpr std::size_t kNameMax = kNameBuffSize - 1;
+namespace {
 
 Config* config = nullptr;
 // A region dropped whole: the upper-case name of its start tag, and the
@@ -82,7 +82,6 @@ RegionNames& region_names() {
   return table;
 }
 std::array<char, kNameBuffSize> name_buff{};
-std::array<char, kNameBuffSize> attr_name{};
 bool safe = false;          // the installed Config asks for safe mode
 // A text run's '<' or "</" at the end of what was written (safe mode) is
 // held back: 0, or how many of those bytes are held. Written before the
@@ -111,59 +110,13 @@ struct IgnoringParents {
 };
 IgnoringParents output_parents;
 
-bool is_space(char c) { return cclass::is_space(c); }
-
-// Byte classes of splitting a tag, as tables: a tag is split byte by byte,
-// and a lookup is cheaper than a chain of compares.
-constexpr std::uint8_t kHtmlSpace = 1;  // white space as browsers see it in a tag (no vertical tab)
-constexpr std::uint8_t kEndsName = 2;   // ends an attribute name after its first byte (NUL too)
-constexpr std::uint8_t kEndsValue = 4;  // ends an unquoted value (NUL too)
-constexpr std::uint8_t kSeparator = 8;  // separates attributes: white space and '/'
-constexpr std::uint8_t kEndsSafeTagName = 16;     // NUL and the separators
-constexpr std::uint8_t kEndsClassicTagName = 32;  // NUL and isspace
-constexpr std::uint8_t kEndsClassicAttrName = 64;  // NUL, isspace and '='
-
-constexpr std::array<std::uint8_t, 256> kAttrClass = [] {
-  std::array<std::uint8_t, 256> table{};
-  for (const char c : {' ', '\t', '\n', '\f', '\r'}) {
-    table[static_cast<unsigned char>(c)] = kHtmlSpace | kEndsName | kEndsValue | kSeparator | kEndsSafeTagName;
-  }
-  for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
-    table[static_cast<unsigned char>(c)] |= kEndsClassicTagName | kEndsClassicAttrName;
-  }
-  table['/'] = kEndsName | kSeparator | kEndsSafeTagName;
-  table['='] = kEndsName | kEndsClassicAttrName;
-  table[0] = kEndsName | kEndsValue | kEndsSafeTagName | kEndsClassicTagName | kEndsClassicAttrName;
-  return table;
-}();
-static_assert(kAttrClass['\v'] == (kEndsClassicTagName | kEndsClassicAttrName) && kAttrClass['a'] == 0);
-
-bool has_class(char c, std::uint8_t bits) { return (kAttrClass[static_cast<unsigned char>(c)] & bits) != 0; }
-
-bool is_html_space(char c) { return has_class(c, kHtmlSpace); }
+}  // namespace
 
 // Whether c ends a tag's name: white space, and in safe mode '/' too (the
 // safe mode set is that of the attribute separators).
-bool ends_name(char c) { return safe ? has_class(c, kSeparator) : is_space(c); }
+bool policy::ends_name(char c) { return safe ? has_class(c, kSeparator) : is_space(c); }
 
-const char* skip_space(const char* p) {
-  while (is_space(*p)) {  // never NUL
-    ++p;
-  }
-  return p;
-}
-
-// Copies up to kNameMax bytes through toupper into dest until a byte of the
-// class ends (which holds NUL); returns the first byte not copied.
-const char* copy_upper(const char* p, std::array<char, kNameBuffSize>& dest, std::uint8_t ends) {
-  std::size_t n = 0;
-  while (!has_class(*p, ends) && n < kNameMax) {
-    dest[n++] = cclass::to_upper(*p);
-    ++p;
-  }
-  dest[n] = '\0';
-  return p;
-}
+namespace {
 
 // The first byte of the tag's name in piece, past leading white space and
 // the '/' of an end tag; sets *end_tag.
@@ -173,7 +126,11 @@ const char* find_tag_name(const char* piece, bool* end_tag) {
   return *end_tag ? skip_space(p + 1) : p;
 }
 
-bool tag_is(const char* name) { return std::strcmp(name_buff.data(), name) == 0; }
+}  // namespace
+
+bool policy::tag_is(const char* name) { return std::strcmp(name_buff.data(), name) == 0; }
+
+namespace {
 
 bool dropping() { return !regions.empty(); }
 
@@ -301,11 +258,15 @@ void write_tag(const char* piece, std::FILE* out) {
   (void)put_tag(piece, out);
 }
 
+}  // namespace
+
 // The '<' of a tag written a part at a time.
-void open_tag(std::FILE* out) {
+void policy::open_tag(std::FILE* out) {
   write_held_lt(out);
   (void)put_bytes("<", 1, out);
 }
+
+namespace {
 
 // The end of the input (safe mode): what is left open is closed, so that
 // whatever follows the output is read as it would be alone. A raw-text
@@ -330,9 +291,13 @@ void end_of_output(std::FILE* out) {
   held_lt = 0;
 }
 
-void write_segment(const char* begin, const char* end, std::FILE* out) {
+}  // namespace
+
+void policy::write_segment(const char* begin, const char* end, std::FILE* out) {
   (void)put_bytes(begin, static_cast<std::size_t>(end - begin), out);
 }
+
+namespace {
 
 void report_tag(FindingKind kind, bool end_tag, unsigned long line) {
   report_finding(Finding{kind, end_tag ? FindingSubject::kEndTag : FindingSubject::kStartTag, line, 0,
@@ -564,205 +529,18 @@ int put_reference_then(const char* text, std::size_t length, std::FILE* out) {
   }
   return put_bytes(text + 1, length - 1, out);
 }
-
-// ---- attribute segments ----
-
-struct Segment {
-  const char* begin;        // the separators before the attribute
-  const char* name;         // the attribute's first byte (end when none)
-  std::size_t name_length;  // 0 when the segment has no attribute
-  const char* value;        // the value without quotes, or null when none
-  std::size_t value_length;
-  const char* end;
-};
-
-// Makes attr_name the upper-cased name of the segment's attribute.
-void record_name(const Segment& s) {
-  std::size_t n = 0;
-  for (; n < s.name_length && n < kNameMax; ++n) {
-    attr_name[n] = cclass::to_upper(s.name[n]);
-  }
-  attr_name[n] = '\0';
-}
-
-// The separators, name and value of the first attribute of text, as
-// browsers split it: names end at white space, '/', '=' (not as their
-// first byte) or the end; '/' separates attributes; values may be quoted
-// with '"' or '\''. The name is not recorded: most kept attributes are
-// never looked up.
-Segment split_safe(const char* text) {
-  Segment s{text, text, 0, nullptr, 0, text};
-  const char* p = text;
-  while (has_class(*p, kSeparator)) {
-    ++p;
-  }
-  s.name = p;
-  if (*p == '\0') {
-    s.end = p;
-    return s;
-  }
-  const char* name_end = p + 1;
-  while (!has_class(*name_end, kEndsName)) {
-    ++name_end;
-  }
-  s.name_length = static_cast<std::size_t>(name_end - p);
-  p = name_end;
-  while (is_html_space(*p)) {
-    ++p;
-  }
-  if (*p != '=') {
-    s.end = name_end;  // no value: the white space belongs to the next segment
-    return s;
-  }
-  ++p;
-  while (is_html_space(*p)) {
-    ++p;
-  }
-  if (*p == '"' || *p == '\'') {
-    const char* close = std::strchr(p + 1, *p);
-    s.value = p + 1;
-    s.end = close != nullptr ? close + 1 : p + std::strlen(p);
-    s.value_length = static_cast<std::size_t>((close != nullptr ? close : s.end) - s.value);
-    return s;
-  }
-  s.value = p;
-  while (!has_class(*p, kEndsValue)) {
-    ++p;
-  }
-  s.value_length = static_cast<std::size_t>(p - s.value);
-  s.end = p;
-  return s;
-}
-
-// The classic segment: find_attribute records the name itself.
-Segment split_classic(const char* text) {
-  Segment s{text, text, 0, nullptr, 0, text};
-  s.end = find_attribute(text);
-  s.name_length = std::strlen(attr_name.data());
-  return s;
-}
-
-bool starts_with_separator(const Segment& s) { return s.name != s.begin || *s.begin == '\0'; }
-
-// How the last attribute written ends, which decides what may follow it.
-enum class Ending { kTagName, kBareName, kQuotedValue, kUnquotedValue };
-
-Ending ending_of(const Segment& s) {
-  if (s.value == nullptr) {
-    return Ending::kBareName;
-  }
-  const char before = s.value[-1];  // an unquoted value follows '=' or white space
-  return before == '"' || before == '\'' ? Ending::kQuotedValue : Ending::kUnquotedValue;
-}
-
-// A kept segment right after one that was left out must not run into what
-// was written before it and change its meaning:
-// - an unquoted value runs on to white space, '/' included: a space ends it;
-// - a name written without a value takes a '=' that follows it, white space
-//   or not, and what comes after as its value (browsers start a name with
-//   '=' after a value): a '/' ends the name first;
-// - otherwise a segment without a separator of its own would join the name
-//   or value before it: a space keeps it apart.
-void separate_from_written(const Segment& s, Ending written, std::FILE* out) {
-  if (written == Ending::kUnquotedValue) {
-    if (!is_html_space(*s.begin)) {
-      (void)put_bytes(" ", 1, out);
-    }
-    return;
-  }
-  if (s.name_length == 0) {
-    return;  // the separators at the end of the tag
-  }
-  if (written == Ending::kBareName && *s.name == '=') {
-    (void)put_bytes("/", 1, out);
-  } else if (!starts_with_separator(s)) {
-    (void)put_bytes(" ", 1, out);
-  }
-}
-
-// In classic mode a segment holds the white space before its attribute, so
-// one written right after one that was left out follows what was written
-// before that directly: without white space of its own it would join it
-// (<a onclick="go()"href=/x> must not become <ahref=/x>, a tag of another
-// name). A space keeps it apart. Safe mode has its own rules above.
-void separate_classic(const Segment& s, std::FILE* out) {
-  if (!is_space(*s.begin)) {
-    (void)put_bytes(" ", 1, out);
-  }
-}
-
-// Whether a kept attribute may be written: false (after a warning) for a
-// URL attribute whose URL a browser would run or load as active content.
-// The content of a <meta> is a refresh's time and URL when its http-equiv
-// says so: judged as one whatever http-equiv says, since a value that is no
-// refresh holds no URL. A srcdoc on an <iframe> is a document that runs in
-// the page's origin: never written.
-bool url_allows(const Segment& s, bool recorded, unsigned long line) {
-  const UrlAttribute kind = url_attribute_kind(s.name, s.name_length);
-  bool safe_url = true;
-  switch (kind) {
-    case UrlAttribute::kNone:
-      return true;
-    case UrlAttribute::kSrcdoc:
-      safe_url = !tag_is("IFRAME");
-      break;
-    case UrlAttribute::kRefresh:
-      safe_url = s.value == nullptr || !tag_is("META") || refresh_value_is_safe(s.value, s.value_length);
-      break;
-    default:
-      safe_url = s.value == nullptr || url_value_is_safe(s.value, s.value_length, kind == UrlAttribute::kSrcset);
-      break;
-  }
-  if (safe_url) {
-    return true;
-  }
-  if (!recorded) {
-    record_name(s);
-  }
-  report_finding(
-      Finding{FindingKind::kUnsafeUrl, FindingSubject::kAttribute, line, 0, name_buff.data(), attr_name.data()});
-  return false;
-}
-
-// Reports the attribute in attr_name (removals only when asked for).
-void report_attribute(FindingKind kind, unsigned long line) {
-  if (kind == FindingKind::kRemoved && !reporting_removals()) {
-    return;
-  }
-  report_finding(Finding{kind, FindingSubject::kAttribute, line, 0, name_buff.data(), attr_name.data()});
-}
-
-// Whether an attribute segment is written, as the Config says for its
-// attribute (with the warnings); segments without one are always written.
-// A tag that is only kept (safe mode) keeps every attribute but unsafe URLs.
-bool keep_segment(const Segment& s, bool edited, unsigned long line) {
-  if (s.name_length == 0) {
-    return true;
-  }
-  if (safe && edited) {
-    record_name(s);
-  }
-  Action action = ACTION_KEEP;
-  if (edited) {
-    action = tag_entry != nullptr ? cfg_entry_attr_action(tag_entry, attr_name.data())
-                                  : cfg_attr_action(config, name_buff.data(), attr_name.data());
-  }
-  if (action == ACTION_DROP) {
-    report_attribute(FindingKind::kRemoved, line);
-    return false;
-  }
-  if (safe && (action == ACTION_KEEP || action == ACTION_WARN) && !url_allows(s, edited, line)) {
-    return false;
-  }
-  if (action == ACTION_WARN) {
-    report_attribute(FindingKind::kWarning, line);
-  } else if (action != ACTION_KEEP) {
-    std::fputs("edit_tag: Internal error: invalid attribute action\n", stderr);
-  }
-  return true;
-}
-
 }  // namespace
+
+const char* policy::tag_name() { return name_buff.data(); }
+
+bool policy::in_safe_mode() { return safe; }
+
+bool policy::tag_is_edited() { return tag_action == ACTION_EDIT; }
+
+Action policy::attribute_action(const char* attribute) {
+  return tag_entry != nullptr ? cfg_entry_attr_action(tag_entry, attribute)
+                              : cfg_attr_action(config, name_buff.data(), attribute);
+}
 
 Config* install_config(Config* cfg) {
   config = cfg;
@@ -857,66 +635,4 @@ void report_unclosed_region() {
   if (dropping()) {
     report_region(0);
   }
-}
-
-const char* find_attribute(const char* text) {
-  const char* p = skip_space(text);
-  if (*p == '\0') {
-    attr_name[0] = '\0';
-    return p;
-  }
-  p = copy_upper(p, attr_name, kEndsClassicAttrName);
-  while (*p != '\0' && *p != '=' && !is_space(*p)) {
-    ++p;  // the part of an overly long name that was not copied
-  }
-  const char* after_name = p;
-  p = skip_space(p);
-  if (*p != '=') {
-    return after_name;  // no value: the white space belongs to the next segment
-  }
-  p = skip_space(p + 1);
-  if (*p == '\'' || *p == '"') {
-    const char* close = std::strchr(p + 1, *p);
-    return close != nullptr ? close + 1 : p + std::strlen(p);
-  }
-  while (*p != '\0' && !is_space(*p)) {
-    ++p;
-  }
-  return p;
-}
-
-int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
-  open_tag(out);
-  const char* p = skip_space(piece);
-  while (*p != '\0' && !ends_name(*p)) {
-    ++p;
-  }
-  // Kept bytes are written in runs, one write per run rather than one per
-  // attribute: a tag that keeps everything costs a single write.
-  const char* run = piece;
-  const bool edited = tag_action == ACTION_EDIT;
-  bool left_out = false;
-  Ending written = Ending::kTagName;
-  while (*p != '\0') {
-    const Segment s = safe ? split_safe(p) : split_classic(p);
-    const bool kept = keep_segment(s, edited, line);
-    if (kept && left_out && s.begin != s.end) {
-      if (safe) {
-        separate_from_written(s, written, out);
-      } else {
-        separate_classic(s, out);
-      }
-    }
-    if (!kept) {
-      write_segment(run, s.begin, out);
-      run = s.end;
-    } else if (s.name_length != 0) {
-      written = ending_of(s);
-    }
-    left_out = !kept;
-    p = s.end;
-  }
-  write_segment(run, p, out);
-  (void)put_bytes(">", 1, out);
-  return 0;
 }

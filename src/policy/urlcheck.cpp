@@ -189,8 +189,12 @@ bool is_scheme_char(char32_t c) {
 // a scheme are kept: one longer than every allowed scheme is refused.
 class SchemeReader {
  public:
-  // True once the verdict is known.
-  bool feed(char32_t c) {
+  // True once the verdict is known. Called for every code point of a
+  // URL's scheme in every URL attribute a kept tag has; the checks end up
+  // inlined in edit_tag, a large function whose size limits would
+  // otherwise leave this call out of line, at a cost of close to 1% of
+  // the whole run on common pages.
+  [[gnu::always_inline]] bool feed(char32_t c) {
     if (removable(c)) {
       return false;
     }

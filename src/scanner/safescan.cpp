@@ -100,7 +100,7 @@
 //
 // Which text state follows a start tag depends on the tree builder: raw
 // text exists only in HTML content, not inside SVG or MathML; note_tag
-// keeps that model (see "foreign content" below).
+// keeps that model (safetree.cpp).
 #include "scanner/safescan.h"
 
 #include <cstdio>
@@ -112,6 +112,7 @@
 #include <algorithm>
 
 #include "scanner/joins.h"
+#include "scanner/safetree.h"
 #include "scanner/scrub.h"
 
 namespace safescan {
@@ -165,8 +166,6 @@ enum State : int {
   kStateCount
 };
 
-constexpr std::size_t kNameMax = 16;  // longer names are never raw-text names
-
 // The ESC byte is dropped from the input in every state, as NUL bytes are,
 // so that it is never written: in ISO-2022-JP, which a browser may take a
 // page to be in, ESC sequences switch character sets and turn the bytes
@@ -178,11 +177,6 @@ int state = kData;
 // Characters held back while it is open whether they begin markup.
 char held[kNameMax + 4] = {};
 std::size_t held_len = 0;
-// The lower-case name of the last tag handed over (kNameMax + 1 once too
-// long to matter) and whether it was an end tag, as note_tag found them.
-char tag_name[kNameMax + 1] = {};
-std::size_t tag_name_len = 0;
-bool end_tag = false;
 // The element whose end tag ends the raw text, and the state to go back to
 // when a candidate end tag turns out to be text.
 char raw_name[kNameMax + 1] = {};
@@ -196,16 +190,12 @@ int raw_return = kRaw;
 // follows it, as note_tag decides.
 bool self_closing = false;
 int content_after = 0;
-bool opened_frame = false;  // the start tag last noted opened a namespace frame
-bool closed_at_once = false;  // it was a self-closing foreign element
 std::size_t cdata_matched = 0;
 // The name after "<" or "</" inside an escaped script, for double escapes.
 char temp[kNameMax + 1] = {};
 std::size_t temp_len = 0;
 
-bool is_ws(int c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
 bool is_letter(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-char lower(int c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); }
 
 int go(int next) {
   state = next;
@@ -272,8 +262,9 @@ int emit_tag() {
   state = content_after;
   raw_open = state == kRaw || state == kScript;
   if (raw_open) {
-    std::memcpy(raw_name, tag_name, tag_name_len);
-    raw_name_len = tag_name_len;
+    const std::string_view tag_name = noted_tag_name();
+    std::memcpy(raw_name, tag_name.data(), tag_name.size());
+    raw_name_len = tag_name.size();
     raw_name[raw_name_len] = '\0';
   }
   return result;
@@ -307,265 +298,6 @@ int dispatch(int c);
 
 int start_tag_name(int c) { return append_and_go(c, kTagName); }
 
-// ---- foreign content ----
-//
-// Browsers read <style>, <title> and the like as ordinary elements inside
-// SVG and MathML, and accept CDATA sections there: the tree builder tells
-// the tokenizer. This follows the same feedback as the reference tokenizer
-// the tests compare against. Namespaces come in frames, each opened by a
-// tag and closed by its end tag: <svg> and <math> open foreign frames,
-// integration points (<foreignObject>, <desc>, <title>, <mi> ...,
-// <annotation-xml encoding=text/html>) open HTML frames inside them, and
-// HTML elements such as <p> or <b> close every foreign frame at once.
-
-// The names of the tags that open frames. A name not among them (there is
-// none) would stand for a frame that no end tag closes: read by its rules
-// longer, and dropped longer by the policy.
-constexpr std::array<std::string_view, 15> kFrameTags = {
-    "",   "svg", "math", "mglyph", "malignmark", "foreignobject", "desc",           "title",
-    "mi", "mo",  "mn",   "ms",     "mtext",      "annotation-xml", "\x01no such tag",
-};
-
-// The tag's place in kFrameTags; the last place when it is not there.
-std::uint8_t frame_tag_id(std::string_view tag) {
-  const auto* found = std::find(kFrameTags.begin(), kFrameTags.end() - 1, tag);
-  return static_cast<std::uint8_t>(found - kFrameTags.begin());
-}
-
-struct Frame {
-  char space;          // 'H' HTML, 'S' SVG, 'M' MathML
-  std::uint8_t tag_id;  // in kFrameTags
-
-  // Lower case; its end tag closes the frame.
-  [[nodiscard]] std::string_view tag() const { return kFrameTags[tag_id]; }
-};
-
-bool operator==(const Frame& a, const Frame& b) { return a.space == b.space && a.tag_id == b.tag_id; }
-
-// The open frames, innermost last, kept as runs of equal frames: <svg>
-// nested a million deep in <svg> takes one run, not a million frames.
-class FrameStack {
- public:
-  void clear() {
-    runs_.clear();
-    depth_ = 0;
-  }
-  void push(char space, std::string_view tag) {
-    const Frame frame{space, frame_tag_id(tag)};
-    if (runs_.empty() || !(runs_.back().frame == frame) || runs_.back().count == UINT32_MAX) {
-      runs_.push_back(Run{frame, 0});
-    }
-    ++runs_.back().count;
-    ++depth_;
-  }
-  void pop() {
-    if (--runs_.back().count == 0) {
-      runs_.pop_back();
-    }
-    --depth_;
-  }
-  [[nodiscard]] std::size_t size() const { return depth_; }
-  [[nodiscard]] const Frame& back() const { return runs_.back().frame; }
-  // The frame that many levels below the innermost (0 for the innermost);
-  // callers look a few levels down at most.
-  [[nodiscard]] const Frame& below_top(std::size_t levels) const {
-    auto run = runs_.rbegin();
-    while (levels >= run->count) {
-      levels -= run->count;
-      ++run;
-    }
-    return run->frame;
-  }
-
- private:
-  struct Run {
-    Frame frame;
-    std::uint32_t count;
-  };
-  static_assert(sizeof(Run) == 8);
-  std::vector<Run> runs_;
-  std::size_t depth_ = 0;
-};
-
-FrameStack frames;
-// Above 0 while the current element is the one that opened the last frame;
-// each further count is a frame below whose element is the parent of the
-// next frame's.
-int direct_frames = 0;
-
-bool in_foreign() { return frames.back().space != 'H'; }
-
-void enter(char space, std::string_view tag) {
-  frames.push(space, tag);
-  ++direct_frames;
-}
-
-void leave() {
-  frames.pop();
-  if (direct_frames > 0) {
-    --direct_frames;
-  }
-}
-
-// Whether the tag's attributes (the text after its name) hold one named
-// name; its value, lower-cased, goes to *value.
-bool attribute_value(const char* attrs, std::string_view name, std::string* value) {
-  const char* p = attrs;
-  for (;;) {
-    while (is_ws(*p) || *p == '/') {
-      ++p;
-    }
-    if (*p == '\0') {
-      return false;
-    }
-    const char* name_begin = p++;
-    while (*p != '\0' && !is_ws(*p) && *p != '/' && *p != '=') {
-      ++p;
-    }
-    std::string found;
-    for (const char* q = name_begin; q < p; ++q) {
-      found.push_back(lower(*q));
-    }
-    while (is_ws(*p)) {
-      ++p;
-    }
-    std::string text;
-    if (*p == '=') {
-      ++p;
-      while (is_ws(*p)) {
-        ++p;
-      }
-      const char quote = *p == '"' || *p == '\'' ? *p : '\0';
-      p += quote != '\0' ? 1 : 0;
-      while (*p != '\0' && (quote != '\0' ? *p != quote : !is_ws(*p))) {
-        text.push_back(lower(*p++));
-      }
-      p += quote != '\0' && *p == quote ? 1 : 0;
-    }
-    if (found == name) {
-      *value = text;
-      return true;
-    }
-  }
-}
-
-bool has_attribute(const char* attrs, std::string_view name) {
-  std::string ignored;
-  return attribute_value(attrs, name, &ignored);
-}
-
-bool is_text_integration_point(std::string_view name) {
-  return name == "mi" || name == "mo" || name == "mn" || name == "ms" || name == "mtext";
-}
-
-bool is_integration_point(std::string_view name, char space, const char* attrs) {
-  if (space == 'S') {
-    return name == "foreignobject" || name == "desc" || name == "title";
-  }
-  if (space != 'M') {
-    return false;
-  }
-  std::string encoding;
-  return is_text_integration_point(name) ||
-         (name == "annotation-xml" && attribute_value(attrs, "encoding", &encoding) &&
-          (encoding == "text/html" || encoding == "application/xhtml+xml"));
-}
-
-// HTML elements that end foreign content when they start inside it.
-bool leaves_foreign_content(std::string_view name, const char* attrs) {
-  static constexpr std::array<std::string_view, 44> kBreakouts = {
-      "b",  "big",  "blockquote", "body", "br",  "center", "code",   "dd",     "div", "dl",  "dt",
-      "em", "embed", "h1",        "h2",   "h3",  "h4",     "h5",     "h6",     "head", "hr", "i",
-      "img", "li",  "listing",    "menu", "meta", "nobr",  "ol",     "p",      "pre", "ruby", "s",
-      "small", "span", "strong",  "strike", "sub", "sup",  "table",  "tt",     "u",   "ul",  "var",
-  };
-  if (name == "font") {
-    return has_attribute(attrs, "color") || has_attribute(attrs, "face") || has_attribute(attrs, "size");
-  }
-  return std::find(kBreakouts.begin(), kBreakouts.end(), name) != kBreakouts.end();
-}
-
-// A start tag opens and closes frames; returns whether the tag itself is an
-// HTML element (only those switch to raw text).
-bool foreign_start_tag(std::string_view name, const char* attrs) {
-  const std::size_t before = frames.size();
-  const char space = frames.back().space;
-  if (name == "svg" || name == "math") {
-    const char target = name == "svg" ? 'S' : 'M';
-    if (space == 'H' || space == target) {
-      enter(target, name);
-    } else if (direct_frames == 0) {
-      enter(target, name);
-      direct_frames = 0;
-    }
-  } else if (name == "mglyph" || name == "malignmark") {
-    // A MathML text integration point keeps these in MathML.
-    if (direct_frames > 0 && before >= 2 && frames.below_top(1).space == 'M' &&
-        is_text_integration_point(frames.back().tag())) {
-      enter('M', name);
-    }
-  }
-  const bool html = !in_foreign();
-  if (!html) {
-    if (leaves_foreign_content(name, attrs)) {
-      while (in_foreign()) {
-        leave();
-      }
-      direct_frames = 0;
-      return true;  // an HTML element after all
-    }
-    closed_at_once = self_closing;
-    if (!self_closing && frames.size() == before) {
-      if (is_integration_point(name, frames.back().space, attrs)) {
-        enter('H', name);
-      } else {
-        direct_frames = 0;
-      }
-    }
-  } else if (name == frames.back().tag()) {
-    enter('H', name);  // an HTML element named like the integration point
-  } else {
-    direct_frames = 0;
-  }
-  // A self-closing foreign element is closed at once, and the frame with it.
-  if (self_closing && in_foreign() && frames.size() > before) {
-    leave();
-  }
-  return html;
-}
-
-void foreign_end_tag(std::string_view name) {
-  if (!in_foreign()) {
-    if (name == frames.back().tag()) {
-      leave();
-    } else {
-      direct_frames = 0;
-    }
-    return;
-  }
-  if (name == "p" || name == "br") {
-    while (in_foreign()) {
-      leave();
-    }
-    return;
-  }
-  // The frame's own end tag closes it; an mglyph or malignmark frame sits
-  // directly in its text integration point, so the end tags of that element
-  // and of the frame below close it too.
-  const std::string_view top = frames.back().tag();
-  const std::size_t looked_at = std::min<std::size_t>(top == "mglyph" || top == "malignmark" ? 3 : 1, frames.size());
-  std::size_t below = 0;
-  while (below < looked_at && name != frames.below_top(below).tag()) {
-    ++below;
-  }
-  if (below < looked_at) {
-    for (std::size_t closed = 0; closed <= below; ++closed) {
-      leave();
-    }
-  } else {
-    direct_frames = 0;
-  }
-}
 
 // ---- data, tag open and end tag open ----
 
@@ -1123,19 +855,13 @@ static_assert(std::all_of(kJoins.begin(), kJoins.end(),
 void reset() {
   state = kData;
   held_len = 0;
-  tag_name_len = 0;
   raw_name_len = 0;
   raw_open = false;
   temp_len = 0;
-  end_tag = false;
   raw_return = kRaw;
   self_closing = false;
   content_after = kData;
-  frames.clear();
-  direct_frames = 0;
-  enter('H', "");
-  opened_frame = false;
-  closed_at_once = false;
+  reset_tree();
   cdata_matched = 0;
 }
 
@@ -1154,70 +880,12 @@ int step(int c) {
   return result != 0 ? result : process_end();
 }
 
-// Bytes that end a tag's name in a piece: NUL, white space and '/'.
-constexpr std::array<bool, 256> kEndsTagName = [] {
-  std::array<bool, 256> table{};
-  for (const char c : {'\0', '\t', '\n', '\f', '\r', ' ', '/'}) {
-    table[static_cast<unsigned char>(c)] = true;
-  }
-  return table;
-}();
 
-namespace {
+bool tag_self_closing() { return self_closing; }
 
-void note_frames(const char* piece) {
-  end_tag = *piece == '/';
-  closed_at_once = false;
-  if (end_tag && frames.size() == 1) {
-    direct_frames = 0;  // plain HTML: an end tag opens and closes nothing
-    return;
-  }
-  const char* name_begin = end_tag ? piece + 1 : piece;
-  const char* p = name_begin;
-  while (!kEndsTagName[static_cast<unsigned char>(*p)]) {
-    ++p;
-  }
-  const auto length = static_cast<std::size_t>(p - name_begin);
-  constexpr std::size_t kShortestRaw = 3;   // xmp, and svg
-  constexpr std::size_t kLongestRaw = 9;    // plaintext
-  if (frames.size() == 1 && (length < kShortestRaw || length > kLongestRaw)) {
-    direct_frames = 0;  // plain HTML, and no name that raw text or SVG has
-    content_after = kData;
-    return;
-  }
-  // Only names the model knows matter, and none is longer than kNameMax: a
-  // longer name stands as "-", which no tag of the model is called.
-  tag_name_len = length <= kNameMax ? length : 0;
-  for (std::size_t i = 0; i < tag_name_len; ++i) {
-    tag_name[i] = lower(name_begin[i]);
-  }
-  const std::string_view name = length <= kNameMax ? std::string_view(tag_name, length) : "-";
-  if (frames.size() == 1 && name != "svg" && name != "math") {
-    // Plain HTML, the common case: no frame to open or close.
-    direct_frames = 0;
-    content_after = raw_state_for(name);
-    return;
-  }
-  if (end_tag) {
-    foreign_end_tag(name);
-  } else if (foreign_start_tag(name, p)) {
-    content_after = raw_state_for(name);
-  }
-}
+void set_content_after(std::string_view name) { content_after = raw_state_for(name); }
 
-}  // namespace
-
-void note_tag(const char* piece) {
-  const std::size_t before = frames.size();
-  note_frames(piece);
-  opened_frame = !end_tag && frames.size() > before;
-}
-
-bool tag_opened_frame() { return opened_frame; }
-
-bool tag_closed_at_once() { return closed_at_once; }
-
-std::size_t frame_depth() { return frames.size(); }
+void clear_content_after() { content_after = kData; }
 
 const char* raw_text_element() {
   if (state == kPlaintext) {

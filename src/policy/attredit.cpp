@@ -1,0 +1,286 @@
+// Attribute editing: a kept start tag written attribute by attribute.
+//
+// A tag is split into segments, each an attribute with the separators
+// before it, classic mode splitting as the scanner's classic machine reads
+// tags and safe mode as browsers do. Each segment is kept or left out as
+// the Config says (in safe mode unsafe URLs are left out too), and what is
+// kept is written so that no segment runs into the one written before it.
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "policy/attredit.h"
+#include "policy/findings.h"
+#include "policy/tscrub02.h"
+#include "policy/urlcheck.h"
+#include "scanner/cclass.h"
+#include "scanner/scrub.h"
+
+using namespace policy;
+
+namespace {
+
+std::array<char, kNameBuffSize> attr_name{};
+
+bool is_html_space(char c) { return has_class(c, kHtmlSpace); }
+
+// ---- attribute segments ----
+
+struct Segment {
+  const char* begin;        // the separators before the attribute
+  const char* name;         // the attribute's first byte (end when none)
+  std::size_t name_length;  // 0 when the segment has no attribute
+  const char* value;        // the value without quotes, or null when none
+  std::size_t value_length;
+  const char* end;
+};
+
+// Makes attr_name the upper-cased name of the segment's attribute.
+void record_name(const Segment& s) {
+  std::size_t n = 0;
+  for (; n < s.name_length && n < kNameMax; ++n) {
+    attr_name[n] = cclass::to_upper(s.name[n]);
+  }
+  attr_name[n] = '\0';
+}
+
+// The separators, name and value of the first attribute of text, as
+// browsers split it: names end at white space, '/', '=' (not as their
+// first byte) or the end; '/' separates attributes; values may be quoted
+// with '"' or '\''. The name is not recorded: most kept attributes are
+// never looked up.
+Segment split_safe(const char* text) {
+  Segment s{text, text, 0, nullptr, 0, text};
+  const char* p = text;
+  while (has_class(*p, kSeparator)) {
+    ++p;
+  }
+  s.name = p;
+  if (*p == '\0') {
+    s.end = p;
+    return s;
+  }
+  const char* name_end = p + 1;
+  while (!has_class(*name_end, kEndsName)) {
+    ++name_end;
+  }
+  s.name_length = static_cast<std::size_t>(name_end - p);
+  p = name_end;
+  while (is_html_space(*p)) {
+    ++p;
+  }
+  if (*p != '=') {
+    s.end = name_end;  // no value: the white space belongs to the next segment
+    return s;
+  }
+  ++p;
+  while (is_html_space(*p)) {
+    ++p;
+  }
+  if (*p == '"' || *p == '\'') {
+    const char* close = std::strchr(p + 1, *p);
+    s.value = p + 1;
+    s.end = close != nullptr ? close + 1 : p + std::strlen(p);
+    s.value_length = static_cast<std::size_t>((close != nullptr ? close : s.end) - s.value);
+    return s;
+  }
+  s.value = p;
+  while (!has_class(*p, kEndsValue)) {
+    ++p;
+  }
+  s.value_length = static_cast<std::size_t>(p - s.value);
+  s.end = p;
+  return s;
+}
+
+// The classic segment: find_attribute records the name itself.
+Segment split_classic(const char* text) {
+  Segment s{text, text, 0, nullptr, 0, text};
+  s.end = find_attribute(text);
+  s.name_length = std::strlen(attr_name.data());
+  return s;
+}
+
+bool starts_with_separator(const Segment& s) { return s.name != s.begin || *s.begin == '\0'; }
+
+// How the last attribute written ends, which decides what may follow it.
+enum class Ending { kTagName, kBareName, kQuotedValue, kUnquotedValue };
+
+Ending ending_of(const Segment& s) {
+  if (s.value == nullptr) {
+    return Ending::kBareName;
+  }
+  const char before = s.value[-1];  // an unquoted value follows '=' or white space
+  return before == '"' || before == '\'' ? Ending::kQuotedValue : Ending::kUnquotedValue;
+}
+
+// A kept segment right after one that was left out must not run into what
+// was written before it and change its meaning:
+// - an unquoted value runs on to white space, '/' included: a space ends it;
+// - a name written without a value takes a '=' that follows it, white space
+//   or not, and what comes after as its value (browsers start a name with
+//   '=' after a value): a '/' ends the name first;
+// - otherwise a segment without a separator of its own would join the name
+//   or value before it: a space keeps it apart.
+void separate_from_written(const Segment& s, Ending written, std::FILE* out) {
+  if (written == Ending::kUnquotedValue) {
+    if (!is_html_space(*s.begin)) {
+      (void)put_bytes(" ", 1, out);
+    }
+    return;
+  }
+  if (s.name_length == 0) {
+    return;  // the separators at the end of the tag
+  }
+  if (written == Ending::kBareName && *s.name == '=') {
+    (void)put_bytes("/", 1, out);
+  } else if (!starts_with_separator(s)) {
+    (void)put_bytes(" ", 1, out);
+  }
+}
+
+// In classic mode a segment holds the white space before its attribute, so
+// one written right after one that was left out follows what was written
+// before that directly: without white space of its own it would join it
+// (<a onclick="go()"href=/x> must not become <ahref=/x>, a tag of another
+// name). A space keeps it apart. Safe mode has its own rules above.
+void separate_classic(const Segment& s, std::FILE* out) {
+  if (!is_space(*s.begin)) {
+    (void)put_bytes(" ", 1, out);
+  }
+}
+
+// Whether a kept attribute may be written: false (after a warning) for a
+// URL attribute whose URL a browser would run or load as active content.
+// The content of a <meta> is a refresh's time and URL when its http-equiv
+// says so: judged as one whatever http-equiv says, since a value that is no
+// refresh holds no URL. A srcdoc on an <iframe> is a document that runs in
+// the page's origin: never written.
+bool url_allows(const Segment& s, bool recorded, unsigned long line) {
+  const UrlAttribute kind = url_attribute_kind(s.name, s.name_length);
+  bool safe_url = true;
+  switch (kind) {
+    case UrlAttribute::kNone:
+      return true;
+    case UrlAttribute::kSrcdoc:
+      safe_url = !tag_is("IFRAME");
+      break;
+    case UrlAttribute::kRefresh:
+      safe_url = s.value == nullptr || !tag_is("META") || refresh_value_is_safe(s.value, s.value_length);
+      break;
+    default:
+      safe_url = s.value == nullptr || url_value_is_safe(s.value, s.value_length, kind == UrlAttribute::kSrcset);
+      break;
+  }
+  if (safe_url) {
+    return true;
+  }
+  if (!recorded) {
+    record_name(s);
+  }
+  report_finding(
+      Finding{FindingKind::kUnsafeUrl, FindingSubject::kAttribute, line, 0, tag_name(), attr_name.data()});
+  return false;
+}
+
+// Reports the attribute in attr_name (removals only when asked for).
+void report_attribute(FindingKind kind, unsigned long line) {
+  if (kind == FindingKind::kRemoved && !reporting_removals()) {
+    return;
+  }
+  report_finding(Finding{kind, FindingSubject::kAttribute, line, 0, tag_name(), attr_name.data()});
+}
+
+// Whether an attribute segment is written, as the Config says for its
+// attribute (with the warnings); segments without one are always written.
+// A tag that is only kept (safe mode) keeps every attribute but unsafe URLs.
+bool keep_segment(const Segment& s, bool edited, unsigned long line) {
+  if (s.name_length == 0) {
+    return true;
+  }
+  if (in_safe_mode() && edited) {
+    record_name(s);
+  }
+  Action action = ACTION_KEEP;
+  if (edited) {
+    action = attribute_action(attr_name.data());
+  }
+  if (action == ACTION_DROP) {
+    report_attribute(FindingKind::kRemoved, line);
+    return false;
+  }
+  if (in_safe_mode() && (action == ACTION_KEEP || action == ACTION_WARN) && !url_allows(s, edited, line)) {
+    return false;
+  }
+  if (action == ACTION_WARN) {
+    report_attribute(FindingKind::kWarning, line);
+  } else if (action != ACTION_KEEP) {
+    std::fputs("edit_tag: Internal error: invalid attribute action\n", stderr);
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* find_attribute(const char* text) {
+  const char* p = skip_space(text);
+  if (*p == '\0') {
+    attr_name[0] = '\0';
+    return p;
+  }
+  p = copy_upper(p, attr_name, kEndsClassicAttrName);
+  while (*p != '\0' && *p != '=' && !is_space(*p)) {
+    ++p;  // the part of an overly long name that was not copied
+  }
+  const char* after_name = p;
+  p = skip_space(p);
+  if (*p != '=') {
+    return after_name;  // no value: the white space belongs to the next segment
+  }
+  p = skip_space(p + 1);
+  if (*p == '\'' || *p == '"') {
+    const char* close = std::strchr(p + 1, *p);
+    return close != nullptr ? close + 1 : p + std::strlen(p);
+  }
+  while (*p != '\0' && !is_space(*p)) {
+    ++p;
+  }
+  return p;
+}
+
+int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
+  open_tag(out);
+  const char* p = skip_space(piece);
+  while (*p != '\0' && !ends_name(*p)) {
+    ++p;
+  }
+  // Kept bytes are written in runs, one write per run rather than one per
+  // attribute: a tag that keeps everything costs a single write.
+  const char* run = piece;
+  const bool edited = tag_is_edited();
+  bool left_out = false;
+  Ending written = Ending::kTagName;
+  while (*p != '\0') {
+    const Segment s = in_safe_mode() ? split_safe(p) : split_classic(p);
+    const bool kept = keep_segment(s, edited, line);
+    if (kept && left_out && s.begin != s.end) {
+      if (in_safe_mode()) {
+        separate_from_written(s, written, out);
+      } else {
+        separate_classic(s, out);
+      }
+    }
+    if (!kept) {
+      write_segment(run, s.begin, out);
+      run = s.end;
+    } else if (s.name_length != 0) {
+      written = ending_of(s);
+    }
+    left_out = !kept;
+    p = s.end;
+  }
+  write_segment(run, p, out);
+  (void)put_bytes(">", 1, out);
+  return 0;
+}
