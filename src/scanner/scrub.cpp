@@ -534,12 +534,9 @@ int process_end() { return text_scrubber("", pOut, curr_line); }
 
 namespace {
 
-int read_errno = 0;  // errno as the read that failed left it
-
 // Opens the next window on the input; false at its end.
 bool next_window() {
   if (!input_next_block(&next_byte, &window_end)) {
-    read_errno = input_error();
     next_byte = window_end = nullptr;
     return false;
   }
@@ -609,7 +606,6 @@ int scrub_html(std::FILE* in, std::FILE* out) {
   safescan::reset();
   len = 0;
   spilled = false;
-  read_errno = 0;
   next_byte = window_end = nullptr;
   input_open(in);
   output_open(out);
@@ -625,8 +621,8 @@ int scrub_html(std::FILE* in, std::FILE* out) {
   }
   estr_destruct(&estr);
   pOut = nullptr;
-  if (read_errno != 0) {
-    errno = read_errno;
+  if (input_error() != 0) {
+    errno = input_error();  // as the failed read left it, whatever came after
   }
   return result;
 }
