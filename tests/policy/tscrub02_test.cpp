@@ -111,6 +111,14 @@ class Policy : public testing::Test {
     return {status, out.text(), err};
   }
 
+  // Filters in; the scan must succeed with out and err.
+  static void expect_filtered(const std::string& in, const std::string& out, const std::string& err) {
+    const Filtered got = filter(in);
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.out, out);
+    EXPECT_EQ(got.err, err);
+  }
+
   struct Case {
     const char* title;
     Rules rules;
@@ -124,10 +132,7 @@ class Policy : public testing::Test {
     for (const Case& c : cases) {
       SCOPED_TRACE(testing::Message() << c.title << ": " << c.in);
       configure(c.rules);
-      const Filtered got = filter(c.in);
-      EXPECT_EQ(got.status, 0);
-      EXPECT_EQ(got.out, c.out);
-      EXPECT_EQ(got.err, c.err);
+      expect_filtered(c.in, c.out, c.err);
     }
   }
 
@@ -329,10 +334,7 @@ TEST_F(Policy, AttributeEditing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.title << ": " << c.in);
-    const Filtered got = filter(c.in);
-    EXPECT_EQ(got.status, 0);
-    EXPECT_EQ(got.out, c.out);
-    EXPECT_EQ(got.err, c.err);
+    expect_filtered(c.in, c.out, c.err);
   }
 }
 
@@ -385,10 +387,7 @@ TEST_F(Policy, AttributeSeparationDefaultsAndPatterns) {
     install_safe_scan(safe);
     for (const auto& c : cases) {
       SCOPED_TRACE(testing::Message() << (safe ? "safe: " : "classic: ") << c.title << ": " << c.in);
-      const Filtered got = filter(c.in);
-      EXPECT_EQ(got.status, 0);
-      EXPECT_EQ(got.out, c.out);
-      EXPECT_EQ(got.err, c.err);
+      expect_filtered(c.in, c.out, c.err);
     }
   }
 }
