@@ -12,10 +12,10 @@
 #include "driver/document.h"
 #include "driver/json.h"
 #include "policy/findings.h"
+#include "scanner/iobuf.h"
 
 namespace {
 
-constexpr std::size_t kDiscardBufferSize = 1 << 16;
 
 struct Tally {
   unsigned long files = 0;
@@ -83,8 +83,7 @@ void check_one(const Config* config, const char* name, std::FILE* discard, bool 
     return;
   }
   const int status = filter_document(config, in, discard, current_name);
-  const int reason = errno;
-  const bool read_failed = std::ferror(in) != 0;
+  const int reason = input_error();  // the reader's errno, kept by the input layer
   if (!is_stdin) {
     std::fclose(in);
   }
@@ -93,7 +92,7 @@ void check_one(const Config* config, const char* name, std::FILE* discard, bool 
     if (json) {
       std::array<char, 64 + kFindingMessageSize> message{};
       std::snprintf(message.data(), message.size(), "Unable to read input file %s: %s", current_name,
-                    read_failed ? std::strerror(reason) : "filter failed");
+                    reason != 0 ? std::strerror(reason) : "filter failed");
       write_json_error(current_name, message.data(), stdout);
     }
     ++tally.unreadable;
@@ -115,15 +114,12 @@ void write_summary() {
 }
 
 // The documents are written to /dev/null: the scanner writes through a
-// stream, and there is nothing to keep.
+// stream (in blocks of its own), and there is nothing to keep.
 std::FILE* open_discard() {
   std::FILE* discard = std::fopen("/dev/null", "w");
   if (discard == nullptr) {
     std::perror("Unable to open /dev/null");
-    return nullptr;
   }
-  static char buffer[kDiscardBufferSize];
-  std::setvbuf(discard, buffer, _IOFBF, sizeof buffer);
   return discard;
 }
 

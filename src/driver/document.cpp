@@ -20,28 +20,17 @@ void report_read_error(const char* name) {
   }
 }
 
-// The scan writes its last block of output before it returns, and a read
-// error ends its input like the end of file, so a scan that succeeded is
-// confirmed against both streams: a read error must not pass for the end of
-// the input, nor a lost write for success.
-int confirm_streams(int status, std::FILE* out, const char* name) {
-  const int read_errno = input_error();
-  const bool write_failed = std::fflush(out) != 0 || std::ferror(out) != 0;
-  const int write_errno = errno;
-  if (status != 0) {
-    return status;
-  }
-  if (read_errno != 0) {
-    errno = read_errno;
+// The scan hands on its last block of output and reports a failed write
+// itself; a read error ends its input like the end of file, so a scan that
+// succeeded is confirmed against the input: a read error must not pass for
+// the end of the input.
+int confirm_input(int status, const char* name) {
+  if (status == 0 && input_error() != 0) {
+    errno = input_error();
     report_read_error(name);
     return 1;
   }
-  if (write_failed) {
-    errno = write_errno;
-    std::perror("Unable to write HTML");
-    return 1;
-  }
-  return 0;
+  return status;
 }
 
 // What was removed at the end of the input rather than at a piece.
@@ -64,9 +53,9 @@ int filter_document(const Config* config, std::FILE* in, std::FILE* out, const c
   install_text_scrubber(scrub_text);
   install_comment_scrubber(scrub_comment);
   install_safe_scan(cfg_mode(config) == MODE_SAFE);
-  const int status = scrub_html(in, out);
+  const int status = confirm_input(scrub_html(in, out), name);
   if (status == 0) {
-    report_end_of_input();
+    report_end_of_input();  // not of an input cut short by a read error
   }
-  return confirm_streams(status, out, name);
+  return status;
 }

@@ -20,7 +20,6 @@
 namespace {
 
 constexpr std::size_t kPathSize = PATH_MAX;
-constexpr std::size_t kOutputBufferSize = 1 << 16;
 constexpr const char* kTempSuffix = ".XXXXXX";
 
 char target_path[kPathSize];
@@ -50,7 +49,7 @@ void catch_signals() {
     }
     struct sigaction action {};
     action.sa_handler = remove_temp_and_die;
-    sigemptyset(&action.sa_mask);
+    sigfillset(&action.sa_mask);  // no second signal inside the handler
     (void)sigaction(signal_number, &action, nullptr);
   }
   (void)std::signal(SIGXFSZ, SIG_IGN);
@@ -72,7 +71,8 @@ int resolve_target(const char* name, struct stat* status, bool* exists) {
   *exists = stat(name, status) == 0;
   struct stat link_status {};
   const bool is_link = lstat(name, &link_status) == 0 && S_ISLNK(link_status.st_mode);
-  if (is_link && *exists) {
+  if (is_link) {
+    // A link that names nothing is refused rather than replaced by a file.
     if (realpath(name, target_path) == nullptr) {
       std::fprintf(stderr, "Unable to resolve output file %s: %s\n", name, std::strerror(errno));
       return 1;
@@ -111,10 +111,16 @@ mode_t new_file_mode() {
   return 0666 & ~mask;
 }
 
+// The name is forgotten before it is removed, with the signals held, so
+// that a handler never removes it again once another file may have it.
 void remove_temp() {
-  if (temp_exists != 0) {
+  sigset_t before;
+  hold_signals(&before);
+  const bool existed = temp_exists != 0;
+  temp_exists = 0;
+  (void)sigprocmask(SIG_SETMASK, &before, nullptr);
+  if (existed) {
     (void)unlink(temp_path);
-    temp_exists = 0;
   }
 }
 
@@ -150,8 +156,6 @@ std::FILE* open_output_file(const char* name) {
     remove_temp();
     return nullptr;
   }
-  static char buffer[kOutputBufferSize];
-  std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
   return out;
 }
 

@@ -41,7 +41,8 @@ def json_lines(binary, tmp):
     for name in names:
         with open(os.path.join(tmp.encode(), name), "wb") as f:
             f.write(b"<!-- c --><x\xff\x7f\\y>\n<a on\x01click=1 \xc3\xa9=2>")
-    args = ["-c", "--json", "-f", "lint.cfg"] + [os.fsdecode(n) for n in names] + ["missing.html"]
+    os.mkdir(os.path.join(tmp, "a-directory"))
+    args = ["-c", "--json", "-f", "lint.cfg"] + [os.fsdecode(n) for n in names] + ["missing.html", "a-directory"]
     result = run(binary, args, tmp)
     check(result.returncode == 2, f"--json status {result.returncode}, want 2")
     lines = result.stdout.split(b"\n")
@@ -66,7 +67,10 @@ def json_lines(binary, tmp):
     attributes = {os.fsencode(o["attribute"]) for o in objects if o.get("attribute")}
     check(attributes == {b"ON\x01CLICK", b"\xc3\xa9"}, f"attribute names read back: {sorted(attributes)!r}")
     errors = [o for o in objects if o["kind"] == "error"]
-    check(len(errors) == 1 and errors[0]["file"] == "missing.html" and errors[0]["line"] is None,
+    check(len(errors) == 2 and errors[0]["file"] == "missing.html" and errors[0]["line"] is None,
+          f"error objects: {errors!r}")
+    # A file that opens but cannot be read gives the reader's reason.
+    check(len(errors) == 2 and errors[1]["message"] == "Unable to read input file a-directory: Is a directory",
           f"error objects: {errors!r}")
 
 
@@ -93,6 +97,12 @@ def output_modes(binary, tmp):
         content = f.read()
     check(result.returncode == 0 and os.path.islink(link) and content == "<p>through the link",
           "-o through a symbolic link replaces the file it names")
+    dangling = os.path.join(tmp, "dangling.html")
+    os.symlink("no-such-dir/x.html", dangling)
+    result = run(binary, ["-f", "keep.cfg", "-o", "dangling.html"], tmp, b"<p>x")
+    check(result.returncode == 1 and os.path.islink(dangling) and
+          result.stderr == b"Unable to resolve output file dangling.html: No such file or directory\n",
+          f"-o through a link that names nothing is refused and leaves the link: {result.stderr!r}")
 
 
 def output_signal(binary, tmp):
