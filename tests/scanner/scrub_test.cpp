@@ -636,6 +636,7 @@ TEST_F(ScrubTest, JoinTablesAgreeWithTheHandlers) {
       "<title>", "</title>", "<plaintext>", "<svg>", "</svg>", "<math>", "<![CDATA[", "<foreignObject>",
       "<xmp>", "</xmp>", "< / script >", "<SCRIPT a=\"1\">", "<!DOCTYPE html>", std::string(130, 'w'),
       "='>'", "=\">\"", "='\"'", "=\"'\"", "=>", "a=", " b = '", "\">", "'>", "<svg/ >", "<math", "/ ",
+      "\x1b", "/>", " data-long-name=\"0123456789>abcdef\" ", "\n    title='a b\nc'", "=\"\n\"",
   };
   install_recorders();
   Xorshift rng(0x5eed0f7ab1e5u);
