@@ -12,6 +12,8 @@
 // patterns apart from its names, longest first, so that a tag without
 // patterns pays nothing for them and the first pattern that matches is the
 // one that wins.
+#include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -50,6 +52,9 @@ struct CfgTag {
   NameIndex<AttrEntry> attr_index;
   Action attr_default;
   AttrEntry* patterns;  // the part before the '*' as name, longest first
+  // The first bytes of the named attributes, a bit each: most attributes
+  // of a document are named by no tag, and this tells so at once.
+  std::array<std::uint64_t, 4> attr_first_bytes;
 };
 
 namespace {
@@ -163,10 +168,23 @@ inline Entry* index_find(const NameIndex<Entry>& index, const char* name) {
 
 TagEntry* seek_action(const Config* config, const char* name) { return index_find(config->tag_index, name); }
 
+void note_first_byte(TagEntry* entry, char first) {
+  const auto byte = static_cast<unsigned char>(first);
+  entry->attr_first_bytes[byte / 64] |= std::uint64_t{1} << (byte % 64);
+}
+
+bool may_name(const TagEntry* entry, char first) {
+  const auto byte = static_cast<unsigned char>(first);
+  return ((entry->attr_first_bytes[byte / 64] >> (byte % 64)) & 1u) != 0;
+}
+
 // A tag names few attributes as a rule, and then a walk through the list
 // costs less than hashing the name.
 AttrEntry* seek_attr_action(const TagEntry* entry, const char* name) {
   constexpr std::size_t kWalkedAtMost = 8;
+  if (name == nullptr || !may_name(entry, *name)) {
+    return nullptr;
+  }
   if (entry->attr_index.count > kWalkedAtMost) {
     return index_find(entry->attr_index, name);
   }
@@ -253,6 +271,7 @@ int add_action(Config* config, const char* tag, Action action) {
   entry->attr_index = NameIndex<AttrEntry>{};
   entry->attr_default = ACTION_KEEP;
   entry->patterns = nullptr;
+  entry->attr_first_bytes = {};
   entry->next = config->tags;
   config->tags = entry;
   if (!index_add(config->tag_index, config->tags, entry)) {
@@ -325,6 +344,7 @@ int add_attr_action(Config* config, const char* tag, const char* attribute, Acti
     std::fputs("add_attr_action: out of memory\n", stderr);
     return 1;
   }
+  note_first_byte(entry, attr->name[0]);
   return 0;
 }
 
