@@ -959,6 +959,8 @@ constexpr bool stops_only_at_candidates() {
   return true;
 }
 static_assert(stops_only_at_candidates());
+static_assert(tag_move(kValueDq, '>') == kValueDq && tag_move(kValueSq, '>') == kValueSq &&
+              tag_move(kValueUq, '>') == kStopsHere && tag_move(kSelfClosing, '>') == kStopsHere);
 
 // The bits set in a 16-bit mask, without assuming a popcount instruction.
 constexpr std::uint32_t count_bits(unsigned mask) {
@@ -987,20 +989,22 @@ const char* join_tag(const char* p, const char* const end, std::uint32_t& lines)
       const unsigned pair = kTagClass[static_cast<unsigned char>(p[i])] * kTagClassCount + kTagClass[static_cast<unsigned char>(p[i + 1])];
       shift = static_cast<unsigned>(kPairMoves[pair] >> shift) & 63u;
     }
-    if (i < count) {
-      shift = static_cast<unsigned>(kPackedMoves[static_cast<unsigned char>(p[i])] >> shift) & 63u;
-    }
+    // The byte left over when count is odd, without a branch that would
+    // follow the length of every tag (p[0] stands in when there is none).
+    const unsigned single = static_cast<unsigned>(kPackedMoves[static_cast<unsigned char>(p[i & 15u])] >> shift) & 63u;
+    shift = (count & 1u) != 0 ? single : shift;
     lines += count_bits(feeds & ((1u << count) - 1));
     p += count;
     if (count == 16) {
       continue;
     }
-    const std::uint8_t to = tag_move(kTagName + static_cast<int>(shift / kFieldBits), static_cast<unsigned char>(*p));
-    if (to == kStopsHere) {
-      state = kTagName + static_cast<int>(shift / kFieldBits);
+    // At '>', NUL or ESC: every tag state hands them to its handler but a
+    // quoted value, which joins '>'.
+    const int s = kTagName + static_cast<int>(shift / kFieldBits);
+    if (*p != '>' || (s != kValueDq && s != kValueSq)) {
+      state = s;
       return p;
     }
-    shift = static_cast<unsigned>(to - kTagName) * kFieldBits;
     ++p;
   }
 #endif
