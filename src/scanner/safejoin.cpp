@@ -97,7 +97,7 @@ constexpr bool is_tag_state(int s) { return s >= kTagName && s <= kSelfClosing; 
 constexpr int kTagStateCount = kSelfClosing - kTagName + 1;
 static_assert(kTagStateCount == 10, "the tag states lie between kTagName and kSelfClosing");
 
-constexpr std::uint8_t kStopsHere = 0xFF;
+constexpr std::uint8_t kStopsHere = 0xFF;  // the handler must see the byte
 
 // What a byte does in a tag state, as its CharSet says: the state it stays
 // in or moves to, or kStopsHere when the handler must see it.
@@ -115,6 +115,9 @@ constexpr std::uint8_t tag_move(int s, unsigned char c) {
 constexpr unsigned kFieldBits = 6;
 static_assert(kTagStateCount * kFieldBits <= 64, "the fields of every tag state fit in 64 bits");
 
+constexpr unsigned field_of(int s) { return static_cast<unsigned>(s - kTagName) * kFieldBits; }
+constexpr int state_of(unsigned field) { return kTagName + static_cast<int>(field / kFieldBits); }
+
 // For each byte, where it moves every tag state (a byte that stops in some
 // state leaves that field 0: it is never looked up there).
 constexpr std::array<std::uint64_t, 256> kPackedMoves = [] {
@@ -123,7 +126,7 @@ constexpr std::array<std::uint64_t, 256> kPackedMoves = [] {
     for (int s = kTagName; s <= kSelfClosing; ++s) {
       const std::uint8_t to = tag_move(s, static_cast<unsigned char>(c));
       if (to != kStopsHere) {
-        packed[c] |= std::uint64_t{(to - kTagName) * kFieldBits} << ((s - kTagName) * kFieldBits);
+        packed[c] |= std::uint64_t{field_of(to)} << field_of(s);
       }
     }
   }
@@ -189,7 +192,7 @@ constexpr bool classes_agree() {
   }
   return true;
 }
-static_assert(classes_agree());
+static_assert(classes_agree(), "the bytes of a class move every tag state alike");
 
 // Only '>', NUL and ESC ever need a handler in a tag state, and no byte
 // moves a tag state out of the tag states.
@@ -207,7 +210,7 @@ constexpr bool stops_only_at_candidates() {
   }
   return true;
 }
-static_assert(stops_only_at_candidates());
+static_assert(stops_only_at_candidates(), "in a tag, only '>', NUL and ESC may need a handler");
 static_assert(tag_move(kValueDq, '>') == kValueDq && tag_move(kValueSq, '>') == kValueSq &&
               tag_move(kValueUq, '>') == kStopsHere && tag_move(kSelfClosing, '>') == kStopsHere);
 
@@ -222,7 +225,7 @@ static_assert(count_bits(0) == 0 && count_bits(0xFFFF) == 16 && count_bits(0x842
 
 // join_states for the tag states, which it never leaves.
 const char* join_tag(int& state, const char* p, const char* const end, std::uint32_t& lines) {
-  unsigned shift = static_cast<unsigned>(state - kTagName) * kFieldBits;
+  unsigned shift = field_of(state);
 #ifdef __SSE2__
   const __m128i gt = _mm_set1_epi8('>');
   const __m128i nul = _mm_setzero_si128();
@@ -236,7 +239,8 @@ const char* join_tag(int& state, const char* p, const char* const end, std::uint
     const unsigned count = stops != 0 ? static_cast<unsigned>(__builtin_ctz(stops)) : 16;
     unsigned i = 0;
     for (; i + 2 <= count; i += 2) {
-      const unsigned pair = kTagClass[static_cast<unsigned char>(p[i])] * kTagClassCount + kTagClass[static_cast<unsigned char>(p[i + 1])];
+      const unsigned pair =
+          kTagClass[static_cast<unsigned char>(p[i])] * kTagClassCount + kTagClass[static_cast<unsigned char>(p[i + 1])];
       shift = static_cast<unsigned>(kPairMoves[pair] >> shift) & 63u;
     }
     // The byte left over when count is odd, without a branch that would
@@ -250,7 +254,7 @@ const char* join_tag(int& state, const char* p, const char* const end, std::uint
     }
     // At '>', NUL or ESC: every tag state hands them to its handler but a
     // quoted value, which joins '>'.
-    const int s = kTagName + static_cast<int>(shift / kFieldBits);
+    const int s = state_of(shift);
     if (*p != '>' || (s != kValueDq && s != kValueSq)) {
       state = s;
       return p;
@@ -258,7 +262,7 @@ const char* join_tag(int& state, const char* p, const char* const end, std::uint
     ++p;
   }
 #endif
-  int s = kTagName + static_cast<int>(shift / kFieldBits);
+  int s = state_of(shift);
   for (; p != end; ++p) {
     const std::uint8_t to = tag_move(s, static_cast<unsigned char>(*p));
     if (to == kStopsHere) {
