@@ -19,6 +19,7 @@ newer), or are every regular file of --dir, each timed as a run of its own
     python3 bench/run.py --sizes 50M
     python3 bench/run.py --kinds mixed,tag-heavy --sizes 5M,50M --reps 7
     python3 bench/run.py --dir ~/pages
+    python3 bench/run.py --dir ~/pages --config tests/safe/allowlist.cfg
     python3 bench/run.py --linearity --kinds mixed       # 5M, 50M, 500M
 
 Times are reported, never checked: the exit status is 0 unless a command
@@ -85,7 +86,7 @@ def find_reference(build_dir, name):
     return None
 
 
-def find_tools(build_dir):
+def find_tools(build_dir, extra_configs=()):
     tessel = os.path.join(build_dir, "tessel")
     copyloop = find_reference(build_dir, "copyloop")
     splitloop = find_reference(build_dir, "splitloop")
@@ -103,7 +104,8 @@ def find_tools(build_dir):
                  % (", ".join(missing), build_dir))
     commands = []
     write_strict_classic()
-    for label, cfg in CONFIGS:
+    extra = tuple(("tessel " + os.path.basename(cfg), cfg) for cfg in extra_configs)
+    for label, cfg in CONFIGS + extra:
         if os.path.isfile(cfg):
             commands.append(Command(label, [tessel, "-f", cfg]))
         else:
@@ -369,6 +371,8 @@ def main():
                     help="comma-separated input kinds (default: all; mixed with --linearity): " + ", ".join(kinds))
     ap.add_argument("--reps", type=int, default=5, help="repetitions per command (default 5)")
     ap.add_argument("--dir", default=None, help="time every regular file in this directory instead")
+    ap.add_argument("--config", action="append", default=[], metavar="FILE",
+                    help="also time tessel with this configuration (may be given again)")
     ap.add_argument("--linearity", action="store_true",
                     help="per-byte cost of one kind at several sizes and its spread")
     args = ap.parse_args()
@@ -379,7 +383,10 @@ def main():
     SUBREAPER = make_subreaper()
     if not SUBREAPER:
         print("note: cannot become a child subreaper: peak RSS includes the runner's own (~15 MiB)")
-    commands = find_tools(os.path.abspath(args.build))
+    for cfg in args.config:
+        if not os.path.isfile(cfg):
+            sys.exit("run.py: --config %s: not a file" % cfg)
+    commands = find_tools(os.path.abspath(args.build), args.config)
     print("commands (stdin: the input, stdout and stderr: %s):" % os.devnull)
     for c in commands:
         print("  %-20s %s" % (c.label, " ".join(os.path.relpath(a, ROOT) if os.path.isabs(a) and
