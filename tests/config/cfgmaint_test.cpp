@@ -322,6 +322,37 @@ TEST_F(CfgStore, ManyAttributesOfATagAreAllFound) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "add_atr_action: action for attribute X150 already defined\n");
 }
 
+// A tag notes the first bytes of its attributes' names to answer most
+// lookups at once: names of every first byte are found, walked (few) or
+// through the index (many), and a name that shares only its first byte
+// with a named one gets the default.
+TEST_F(CfgStore, AttributesOfEveryFirstByteAreFound) {
+  ASSERT_EQ(cfg_set_tag_action(config_, "FEW", ACTION_EDIT), 0);
+  ASSERT_EQ(cfg_set_tag_action(config_, "MANY", ACTION_EDIT), 0);
+  ASSERT_EQ(cfg_set_attr_default(config_, "FEW", ACTION_WARN), 0);
+  ASSERT_EQ(cfg_set_attr_default(config_, "MANY", ACTION_WARN), 0);
+  const auto action_of = [](int byte) -> Action { return byte % 2 == 0 ? ACTION_KEEP : ACTION_DROP; };
+  const std::string few_bytes = "\x01A?\x7f\x80\xbf\xc0\xff";
+  for (const char byte : few_bytes) {
+    const auto b = static_cast<unsigned char>(byte);
+    ASSERT_EQ(cfg_set_attr_action(config_, "FEW", (std::string(1, byte) + "N").c_str(), action_of(b)), 0) << int{b};
+  }
+  for (int b = 1; b < 256; ++b) {
+    ASSERT_EQ(cfg_set_attr_action(config_, "MANY", (std::string(1, static_cast<char>(b)) + "N").c_str(), action_of(b)),
+              0)
+        << b;
+  }
+  for (int b = 1; b < 256; ++b) {
+    const std::string first(1, static_cast<char>(b));
+    const bool in_few = few_bytes.find(static_cast<char>(b)) != std::string::npos;
+    EXPECT_EQ(cfg_attr_action(config_, "FEW", (first + "N").c_str()), in_few ? action_of(b) : ACTION_WARN) << b;
+    EXPECT_EQ(cfg_attr_action(config_, "MANY", (first + "N").c_str()), action_of(b)) << b;
+    EXPECT_EQ(cfg_attr_action(config_, "FEW", (first + "M").c_str()), ACTION_WARN) << b;
+    EXPECT_EQ(cfg_attr_action(config_, "MANY", (first + "M").c_str()), ACTION_WARN) << b;
+  }
+  EXPECT_EQ(cfg_attr_action(config_, "MANY", ""), ACTION_WARN);
+}
+
 // A name ending in '*' is a pattern: it matches the names that begin with
 // what precedes the '*'. Names win over patterns, longer patterns over
 // shorter ones, in whatever order they were given; patterns count without
