@@ -83,6 +83,18 @@ static_assert(std::all_of(kJoins.begin(), kJoins.end(),
                           [](const CharSet& set) { return set[kEsc] == 0 && set.moves[kEsc] == runs::kHandled; }),
               "ESC reaches step in every state, which drops it");
 
+// The states in which every byte goes to the handler.
+constexpr std::array<bool, kStateCount> kJoinsNothing = [] {
+  std::array<bool, kStateCount> nothing{};
+  for (std::size_t s = 0; s < nothing.size(); ++s) {
+    nothing[s] = std::all_of(kJoins[s].table.begin(), kJoins[s].table.end(), [](unsigned char j) { return j == 0; }) &&
+                 std::all_of(kJoins[s].moves.begin(), kJoins[s].moves.end(),
+                             [](unsigned char to) { return to == runs::kHandled; });
+  }
+  return nothing;
+}();
+static_assert(kJoinsNothing[kTagOpen] && kJoinsNothing[kEndTagOpen] && !kJoinsNothing[kData]);
+
 // ---- inside a tag ----
 //
 // Most markup bytes lie inside tags, where the state changes every few
@@ -280,6 +292,9 @@ const char* join_tag(int& state, const char* p, const char* const end, std::uint
 const char* join_states(int& state, const char* p, const char* end, std::uint32_t& lines) {
   if (is_tag_state(state)) {
     return join_tag(state, p, end, lines);
+  }
+  if (kJoinsNothing[static_cast<std::size_t>(state)]) {
+    return p;  // after "<" or "</": the next byte decides
   }
   return runs::join_run(kJoins, state, p, end, lines);
 }
