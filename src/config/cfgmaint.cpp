@@ -178,8 +178,9 @@ bool may_name(const TagEntry* entry, char first) {
   return ((entry->attr_first_bytes[byte / 64] >> (byte % 64)) & 1u) != 0;
 }
 
-// A tag names few attributes as a rule, and then a walk through the list
-// costs less than hashing the name.
+// Most names a tag is asked about it does not name, which the bit of
+// their first byte tells at once. A tag names few attributes as a rule,
+// and then a walk through the list costs less than hashing the name.
 AttrEntry* seek_attr_action(const TagEntry* entry, const char* name) {
   constexpr std::size_t kWalkedAtMost = 8;
   if (name == nullptr || !may_name(entry, *name)) {
@@ -188,7 +189,7 @@ AttrEntry* seek_attr_action(const TagEntry* entry, const char* name) {
   if (entry->attr_index.count > kWalkedAtMost) {
     return index_find(entry->attr_index, name);
   }
-  for (AttrEntry* attr = entry->attributes; attr != nullptr && name != nullptr; attr = attr->next) {
+  for (AttrEntry* attr = entry->attributes; attr != nullptr; attr = attr->next) {
     if (same_name(attr->name, name)) {
       return attr;
     }
