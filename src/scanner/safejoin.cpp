@@ -150,7 +150,7 @@ constexpr std::array<std::uint64_t, 256> kPackedMoves = [] {
 constexpr unsigned kTagClassCount = 6;
 constexpr std::array<std::uint8_t, 256> kTagClass = [] {
   std::array<std::uint8_t, 256> classes{};
-  for (const char c : {'\t', '\n', '\f', '\r', ' '}) {
+  for (const char c : kWs) {
     classes[static_cast<unsigned char>(c)] = 1;
   }
   classes['/'] = 2;
