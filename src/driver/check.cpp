@@ -9,10 +9,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "driver/document.h"
 #include "driver/json.h"
 #include "policy/findings.h"
 #include "scanner/iobuf.h"
+#include "scanner/lines.h"
 
 namespace {
 
@@ -24,8 +27,11 @@ struct Tally {
   unsigned long unreadable = 0;
 };
 
-// The file being checked, for the sinks.
+// The file being checked, for the sinks, and where findings go: a line
+// stream on standard output, so that the findings of processes sharing it
+// (xargs -P) never splice inside a line.
 const char* current_name = nullptr;
+std::FILE* findings_out = stdout;
 unsigned long current_findings = 0;
 Tally tally;
 
@@ -39,12 +45,12 @@ void write_text_finding(const Finding& finding) {
   std::array<char, kFindingMessageSize> message{};
   (void)finding_message(finding, message.data(), message.size());
   const char* prefix = finding.kind == FindingKind::kWarning ? "warning: " : "";
-  std::fprintf(stdout, "%s:%lu: %s%s\n", current_name, finding.line, prefix, message.data());
+  std::fprintf(findings_out, "%s:%lu: %s%s\n", current_name, finding.line, prefix, message.data());
 }
 
 void write_json_line(const Finding& finding) {
   count_finding();
-  write_json_finding(current_name, finding, stdout);
+  write_json_finding(current_name, finding, findings_out);
 }
 
 // A file that could not be checked: named on standard error with the
@@ -52,7 +58,7 @@ void write_json_line(const Finding& finding) {
 void report_trouble(const char* name, const char* message, bool json) {
   std::fprintf(stderr, "%s\n", message);
   if (json) {
-    write_json_error(name, message, stdout);
+    write_json_error(name, message, findings_out);
   }
   ++tally.unreadable;
 }
@@ -72,6 +78,25 @@ std::FILE* open_file(const char* name, bool json) {
   return in;
 }
 
+// A file whose check failed part way. A read error was named on standard
+// error as it happened; any other failure is named here, with the file (a
+// page too large for the memory is the one that happens).
+void report_failed_check(int read_reason, int failure, bool json) {
+  std::array<char, 64 + kFindingMessageSize> message{};
+  if (read_reason != 0) {
+    std::snprintf(message.data(), message.size(), "Unable to read input file %s: %s", current_name,
+                  std::strerror(read_reason));
+  } else {
+    std::snprintf(message.data(), message.size(), "Unable to check input file %s: %s", current_name,
+                  failure == ENOMEM || failure == 0 ? "out of memory" : std::strerror(failure));
+    std::fprintf(stderr, "%s\n", message.data());
+  }
+  if (json) {
+    write_json_error(current_name, message.data(), findings_out);
+  }
+  ++tally.unreadable;
+}
+
 // Checks one file, counting what it found and whether it could be read.
 void check_one(const Config* config, const char* name, std::FILE* discard, bool json) {
   const bool is_stdin = std::strcmp(name, "-") == 0;
@@ -82,24 +107,22 @@ void check_one(const Config* config, const char* name, std::FILE* discard, bool 
   if (in == nullptr) {
     return;
   }
+  errno = 0;
   const int status = filter_document(config, in, discard, current_name);
+  const int failure = errno;
   const int reason = input_error();  // the reader's errno, kept by the input layer
   if (!is_stdin) {
     std::fclose(in);
   }
   if (status != 0) {
-    // The message went out on standard error already.
-    if (json) {
-      std::array<char, 64 + kFindingMessageSize> message{};
-      std::snprintf(message.data(), message.size(), "Unable to read input file %s: %s", current_name,
-                    reason != 0 ? std::strerror(reason) : "filter failed");
-      write_json_error(current_name, message.data(), stdout);
-    }
-    ++tally.unreadable;
+    report_failed_check(reason, failure, json);
   }
   if (current_findings != 0) {
     ++tally.files_with_findings;
   }
+  // The findings of a file are out once it is done, whatever the next
+  // one does (a FIFO that never ends, a kill by timeout).
+  (void)lines_flush_all();
 }
 
 const char* plural(unsigned long count) { return count == 1 ? "" : "s"; }
@@ -131,6 +154,8 @@ int check_files(const Config* config, char* const files[], int count, CheckOptio
     return kCheckTrouble;
   }
   tally = Tally{};
+  std::FILE* lines = lines_open(STDOUT_FILENO);
+  findings_out = lines != nullptr ? lines : stdout;
   const FindingSink previous = install_finding_sink(options.json ? write_json_line : write_text_finding);
   static char stdin_name[] = "-";
   char* const only_stdin[] = {stdin_name};
@@ -144,7 +169,9 @@ int check_files(const Config* config, char* const files[], int count, CheckOptio
   install_finding_sink(previous);
   std::fclose(discard);
   int status = tally.unreadable != 0 ? kCheckTrouble : tally.findings != 0 ? kCheckFindings : kCheckClean;
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+  const bool failed = lines != nullptr ? lines_close(lines) != 0 : std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+  findings_out = stdout;
+  if (failed) {
     std::perror("Unable to write findings");
     status = kCheckTrouble;
   }

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "config/config.h"
@@ -24,6 +25,7 @@
 #include "estr/estr.h"
 #include "policy/findings.h"
 #include "policy/tscrub02.h"
+#include "scanner/lines.h"
 
 namespace {
 
@@ -98,6 +100,12 @@ const char* option_argument(char letter, const char* rest, int argc, char* argv[
   return argv[next];
 }
 
+// The second line of a failure to open: the name and the system's reason.
+void report_open_failure(const char* what, const char* name, int reason) {
+  std::fprintf(stderr, "Unable to open %s %s\n", what, name);
+  std::fprintf(stderr, "%s: %s\n", name, std::strerror(reason));
+}
+
 // Opens the configuration file named by -f.
 int open_cfg_option(const char* rest, int argc, char* argv[], int* index) {
   if (pCfg != nullptr) {
@@ -110,7 +118,7 @@ int open_cfg_option(const char* rest, int argc, char* argv[], int* index) {
   }
   pCfg = std::fopen(name, "r");
   if (pCfg == nullptr) {
-    std::fprintf(stderr, "Unable to open configuration file %s\n", name);
+    report_open_failure("configuration file", name, errno);
     return 1;
   }
   cfg_name = name;
@@ -190,7 +198,7 @@ int open_input(int argc, char* argv[], int index) {
     options.input_name = name;
   }
   if (pIn == nullptr) {
-    std::fprintf(stderr, "Unable to open input file %s\n", name);
+    report_open_failure("input file", name, errno);
     return 1;
   }
   if (index + 1 < argc && argv[index + 1][0] != '\0') {
@@ -249,6 +257,10 @@ int get_args(int argc, char* argv[]) {
   if (options.check) {
     return take_files(argc, argv, index);
   }
+  if (options.quiet) {
+    std::fputs("-q is only for check mode\n", stderr);
+    return 1;
+  }
   if (index < argc && open_input(argc, argv, index) != 0) {
     return 1;
   }
@@ -256,6 +268,38 @@ int get_args(int argc, char* argv[]) {
     pIn = stdin;
   }
   return 0;
+}
+
+// Whether the command line asks for check mode, read ahead of get_args so
+// that trouble found before -c is seen (a missing -f file, an unknown
+// option) still gives check mode's status. It follows get_args: options
+// end at "--", a lone "-" or the first name, and -f and -o take the rest
+// of their argument or the next one.
+bool asks_for_check(int argc, char* argv[]) {
+  for (int index = 1; index < argc; ++index) {
+    const char* arg = argv[index];
+    if (arg[0] != '-' || arg[1] == '\0' || std::strcmp(arg, "--") == 0) {
+      return false;
+    }
+    if (arg[1] == '-') {
+      if (std::strcmp(arg, "--check") == 0) {
+        return true;
+      }
+      continue;
+    }
+    for (const char* p = arg + 1; *p != '\0'; ++p) {
+      if (*p == 'c') {
+        return true;
+      }
+      if (*p == 'f' || *p == 'o') {
+        const bool takes_next = p[1] == '\0' && index + 1 < argc && argv[index + 1][0] != '\0' &&
+                                argv[index + 1][0] != '-';
+        index += takes_next ? 1 : 0;
+        break;
+      }
+    }
+  }
+  return false;
 }
 
 // Builds dir + "/" + kCfgName in name; 0 on success.
@@ -314,7 +358,7 @@ int default_cfg() {
   if (named != nullptr) {
     pCfg = std::fopen(named, "r");
     if (pCfg == nullptr) {
-      std::fprintf(stderr, "Unable to open configuration file %s\n", named);
+      report_open_failure("configuration file", named, errno);
       return 1;
     }
     cfg_name = named;
@@ -360,20 +404,49 @@ void write_json_to_stderr(const Finding& finding) {
   write_json_finding(options.input_name != nullptr ? options.input_name : kStdinName, finding, stderr);
 }
 
+// Whether standard error is a line stream (lines.h), as main makes it, and
+// the stream it was before.
+bool stderr_in_lines = false;
+std::FILE* original_stderr = nullptr;
+
+// Writes out everything written to standard error so far: 0, or EOF when
+// a write of it failed, now or before.
+int drain_stderr() { return stderr_in_lines ? lines_drain(stderr) : std::fflush(stderr); }
+
+// Reading the file that standard output appends to would read the output
+// back without end (cat refuses it too).
+int refuse_input_as_output() {
+  struct stat in_status {};
+  struct stat out_status {};
+  if (fstat(fileno(pIn), &in_status) != 0 || fstat(STDOUT_FILENO, &out_status) != 0) {
+    return 0;
+  }
+  if (S_ISREG(in_status.st_mode) && in_status.st_dev == out_status.st_dev && in_status.st_ino == out_status.st_ino) {
+    std::fprintf(stderr, "Input file %s is the output file\n",
+                 options.input_name != nullptr ? options.input_name : kStdinName);
+    return 1;
+  }
+  return 0;
+}
+
 // The usual mode: one document to standard output, or through a temporary
-// file to the -o file.
+// file to the -o file. The file is replaced only once every warning of the
+// run is written: a failure to write them leaves it as it was.
 int filter() {
   if (options.json) {
     install_finding_sink(write_json_to_stderr);
   }
   if (options.output == nullptr) {
-    return filter_document(config, pIn, stdout, nullptr);
+    return refuse_input_as_output() != 0 ? 1 : filter_document(config, pIn, stdout, nullptr);
   }
   std::FILE* out = open_output_file(options.output);
   if (out == nullptr) {
     return 1;
   }
-  const int status = filter_document(config, pIn, out, nullptr);
+  int status = filter_document(config, pIn, out, nullptr);
+  if (status == 0 && drain_stderr() != 0) {
+    status = 1;  // nothing can say so: standard error is what failed
+  }
   if (status != 0) {
     discard_output_file(out);
     return status;
@@ -424,25 +497,55 @@ void hold_closed_standard_streams() {
   }
 }
 
+// Standard error becomes a line stream: warnings and messages go out in
+// whole lines, gathered like the output (written before each block of
+// output, each read of input and at exit), and a failure to write them is
+// known. glibc lets stderr be assigned; the stream it was stays open for
+// finish_stderr to restore.
+void take_stderr_into_lines() {
+  std::FILE* lines = lines_open(STDERR_FILENO);
+  if (lines != nullptr) {
+    original_stderr = stderr;
+    stderr = lines;
+    stderr_in_lines = true;
+  }
+  lines_catch_signals();
+}
+
+// Writes out what standard error holds and restores it: true when a write
+// to it failed at some point of the run.
+bool finish_stderr() {
+  if (!stderr_in_lines) {
+    return std::fflush(stderr) != 0;
+  }
+  std::FILE* lines = stderr;
+  stderr = original_stderr;
+  stderr_in_lines = false;
+  return lines_close(lines) != 0;
+}
+
+// A run whose warnings or messages could not all be written has failed,
+// as one whose output could not be: check mode calls that trouble.
+int with_stderr_status(int status, bool stderr_failed, bool check) {
+  if (!stderr_failed) {
+    return status;
+  }
+  if (check) {
+    return kCheckTrouble;
+  }
+  return status != 0 ? status : 1;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   hold_closed_standard_streams();
-  // Unbuffered, every warning is a write of its own, and a lint run over a
-  // page full of flagged attributes spends more time in those writes than
-  // in filtering. Where no one reads them as they come (standard error is
-  // not a terminal), warnings are gathered like the output: they are
-  // written out before each block of output and each read of input (see
-  // iobuf.h), and at exit.
-  constexpr std::size_t kWarningBufferSize = 1 << 13;
-  static char warning_buffer[kWarningBufferSize];
-  if (isatty(STDERR_FILENO) == 0) {
-    std::setvbuf(stderr, warning_buffer, _IOFBF, sizeof warning_buffer);
-  }
+  take_stderr_into_lines();
+  const bool check_asked = asks_for_check(argc, argv);
   int status = get_args(argc, argv);
   if (options.answered) {
     shut_down();
-    return status;
+    return with_stderr_status(status, finish_stderr(), false);
   }
   if (status == 0 && pCfg == nullptr) {
     status = default_cfg();
@@ -450,11 +553,12 @@ int main(int argc, char* argv[]) {
   if (status == 0) {
     status = read_configuration();
   }
+  const bool check = options.check || check_asked;
   if (status == 0) {
     status = run();
-  } else if (options.check) {
+  } else if (check) {
     status = kCheckTrouble;  // trouble before any file was checked
   }
   shut_down();
-  return status;
+  return with_stderr_status(status, finish_stderr(), check);
 }

@@ -1,6 +1,8 @@
 // Buffered input and output of a scan (see the header for the contract).
 #include "scanner/iobuf.h"
 
+#include "scanner/lines.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -53,6 +55,7 @@ long read_stream(char* to, std::size_t size) {
 
 std::array<char, kBlockSize> out_block{};
 std::FILE* out_stream = nullptr;
+int out_descriptor = -1;   // written with write(2) when the stream has one
 bool out_by_line = false;  // the output is a terminal
 int out_errno = 0;
 
@@ -69,12 +72,21 @@ void open_room() {
   room.limit = out_by_line || out_errno != 0 ? room.next : out_block.data() + out_block.size();
 }
 
-// Writes bytes to the output stream and flushes it, standard error first.
+// Writes bytes to the output stream and flushes it, the whole lines of
+// the line streams (warnings) first.
 int hand_on(const char* bytes, std::size_t count) {
-  (void)std::fflush(stderr);
+  (void)lines_flush_all();
   errno = 0;
-  if ((count != 0 && fwrite_unlocked(bytes, 1, count, out_stream) != count) || std::fflush(out_stream) != 0) {
+  if (std::fflush(out_stream) != 0) {
     out_errno = errno != 0 ? errno : EIO;
+  } else if (out_descriptor >= 0) {
+    // write(2) waits for an output opened without blocking, where stdio
+    // would fail with EAGAIN and lose what it held.
+    out_errno = lines_write(out_descriptor, bytes, count);
+  } else if (count != 0 && (fwrite_unlocked(bytes, 1, count, out_stream) != count || std::fflush(out_stream) != 0)) {
+    out_errno = errno != 0 ? errno : EIO;
+  }
+  if (out_errno != 0) {
     open_room();
     return EOF;
   }
@@ -103,7 +115,7 @@ bool input_next_block(const char** begin, const char** end) {
     return false;
   }
   // Warnings of what was read so far go out before a read that may wait.
-  (void)std::fflush(stderr);
+  (void)lines_flush_all();
   const long got = in_descriptor >= 0 ? read_descriptor(in_block.data(), kBlockSize)
                                       : read_stream(in_block.data(), kBlockSize);
   if (got <= 0) {
@@ -137,6 +149,7 @@ void output_open(std::FILE* out) {
   out_stream = out;
   out_errno = 0;
   const int descriptor = out != nullptr ? fileno(out) : -1;
+  out_descriptor = descriptor;
   out_by_line = descriptor >= 0 && isatty(descriptor) != 0;
   room.stream = out;
   open_room();
