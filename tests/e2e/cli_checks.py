@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Command-line checks that golden files cannot express: --json read back
 by a JSON parser (names of any bytes included), the permission bits of a
-file written with -o, and -o ended by a signal.
+file written with -o, -o naming a file that is a standard stream, and -o
+ended by a signal.
 
 Usage: cli_checks.py TESSEL
 """
@@ -105,23 +106,82 @@ def output_modes(binary, tmp):
           f"-o through a link that names nothing is refused and leaves the link: {result.stderr!r}")
 
 
+def output_streams(binary, tmp):
+    """-o naming the file that standard output writes writes it as standard
+    output (the same file, not a new one in its place); naming standard
+    error is refused and leaves it; naming standard input filters it in place."""
+    with open(os.path.join(tmp, "drop.cfg"), "w") as f:
+        f.write("DEFAULT: KEEP\n<b>: DROP\n")
+    log = os.path.join(tmp, "log.txt")
+    for name in ("/dev/stdout", "log.txt"):
+        with open(log, "w") as f:
+            f.write("old\n")
+        inode = os.stat(log).st_ino
+        with open(log, "ab") as stdout:
+            result = subprocess.run([binary, "-f", "drop.cfg", "-o", name], input=b"<b>x</b>", stdout=stdout,
+                                    stderr=subprocess.PIPE, cwd=tmp, timeout=60)
+        with open(log) as f:
+            content = f.read()
+        check(result.returncode == 0 and result.stderr == b"" and os.stat(log).st_ino == inode and
+              content == "old\nx", f"-o {name} with standard output appending to log.txt: status "
+              f"{result.returncode} {result.stderr!r}, log.txt {content!r}, same file {os.stat(log).st_ino == inode}")
+    errors = os.path.join(tmp, "errors.txt")
+    with open(errors, "w") as f:
+        f.write("old\n")
+    inode = os.stat(errors).st_ino
+    with open(errors, "ab") as stderr:
+        result = subprocess.run([binary, "-f", "drop.cfg", "-o", "errors.txt"], input=b"<b>x</b>",
+                                stdout=subprocess.PIPE, stderr=stderr, cwd=tmp, timeout=60)
+    with open(errors) as f:
+        content = f.read()
+    check(result.returncode == 1 and result.stdout == b"" and os.stat(errors).st_ino == inode and
+          content == "old\nOutput file errors.txt is standard error\n",
+          f"-o naming standard error: status {result.returncode}, errors.txt {content!r}")
+    page = os.path.join(tmp, "page.html")
+    with open(page, "w") as f:
+        f.write("<b>x</b>")
+    with open(page, "rb") as stdin:
+        result = subprocess.run([binary, "-f", "drop.cfg", "-o", "page.html"], stdin=stdin,
+                                capture_output=True, cwd=tmp, timeout=60)
+    with open(page) as f:
+        content = f.read()
+    check(result.returncode == 0 and content == "x",
+          f"-o naming the file standard input reads: status {result.returncode} {result.stderr!r}, {content!r}")
+
+
+def wait_for_output(process, work, inputs):
+    """Waits until the process has its temporary file open: one in work
+    that is none of inputs, with a name or (O_TMPFILE) without."""
+    for _ in range(600):
+        if len(os.listdir(work)) > len(inputs):
+            return
+        try:
+            for fd in os.listdir(f"/proc/{process.pid}/fd"):
+                target = os.readlink(f"/proc/{process.pid}/fd/{fd}")
+                if target.startswith(os.path.realpath(work) + "/") and os.path.basename(target) not in inputs:
+                    return
+        except OSError:
+            pass
+        time.sleep(0.05)
+    check(False, "tessel never opened its temporary file")
+
+
 def output_signal(binary, tmp):
-    """A signal while the input is read leaves the file and no temporary file."""
+    """A signal while the input is read leaves the file and no temporary
+    file: those tessel may catch, and SIGKILL, which it cannot."""
     work = os.path.join(tmp, "signal")
     os.mkdir(work)
     with open(os.path.join(work, "keep.cfg"), "w") as f:
         f.write("DEFAULT: KEEP\n")
     with open(os.path.join(work, "out.html"), "w") as f:
         f.write("old")
-    for signal_number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+    for signal_number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGUSR1, signal.SIGALRM,
+                          signal.SIGKILL):
         process = subprocess.Popen([binary, "-f", "keep.cfg", "-o", "out.html"], cwd=work,
                                    stdin=subprocess.PIPE, stderr=subprocess.PIPE)
         process.stdin.write(b"<p>part of a document")
         process.stdin.flush()
-        for _ in range(100):  # until the temporary file exists
-            if len(os.listdir(work)) > 2:
-                break
-            time.sleep(0.05)
+        wait_for_output(process, work, ["keep.cfg", "out.html"])
         process.send_signal(signal_number)
         process.wait(timeout=30)
         process.stdin.close()
@@ -136,7 +196,7 @@ def output_signal(binary, tmp):
 
 def main():
     binary = os.path.abspath(sys.argv[1])
-    for test in (json_lines, output_modes, output_signal):
+    for test in (json_lines, output_modes, output_streams, output_signal):
         with tempfile.TemporaryDirectory(prefix="tessel-cli-") as tmp:
             test(binary, tmp)
     print("all passed" if not FAILURES else f"{len(FAILURES)} failed")
