@@ -129,7 +129,7 @@ void catch_signals() {
 }
 
 // Gives back the actions catch_signals replaced, once there is no name to
-// remove.
+// remove; an action installed since then is left in place.
 void release_signals() {
   if (!signals_caught) {
     return;
@@ -137,10 +137,12 @@ void release_signals() {
   signals_caught = false;
   for_each_ending_signal([](int signal_number) {
     const auto index = static_cast<std::size_t>(signal_number);
-    if (caught[index]) {
+    struct sigaction now {};
+    if (caught[index] && sigaction(signal_number, nullptr, &now) == 0 &&
+        (now.sa_flags & SA_SIGINFO) != 0 && now.sa_sigaction == remove_temp_and_pass_on) {
       (void)sigaction(signal_number, &previous_actions[index], nullptr);
-      caught[index] = false;
     }
+    caught[index] = false;
   });
 }
 
