@@ -8,15 +8,19 @@
 #include <cstdio>
 
 // Opens a new temporary file in the directory of name, with the permission
-// bits of the file name (0666 less the umask when there is none), and
-// arranges that a signal that ends the process removes it. Returns its
-// stream, or null after a message on standard error (also when name exists
-// and is not a regular file).
+// bits of the file name (0666 less the umask when there is none), made
+// without a name where the system can, so that no way of ending the
+// process leaves it behind; while it has a name a signal that would end
+// the process removes it, then goes on to the handler installed before
+// (or ends the process). Returns its stream, or null after a message on
+// standard error (also when name exists and is not a regular file, or is
+// standard error). When name is the file standard output writes, returns
+// stdout itself, which the two calls below then only flush.
 std::FILE* open_output_file(const char* name);
 
-// Closes out, the stream open_output_file gave, and renames the temporary
-// file over the output file: 0, or 1 after a message, the temporary file
-// removed.
+// Writes out, the stream open_output_file gave, to the disk, closes it and
+// renames the temporary file over the output file: 0, or 1 after a message,
+// the temporary file removed and the output file as it was.
 int commit_output_file(std::FILE* out);
 
 // Closes out and removes the temporary file.
