@@ -443,6 +443,9 @@ int filter() {
   if (out == nullptr) {
     return 1;
   }
+  if (out == stdout && refuse_input_as_output() != 0) {
+    return 1;  // -o naming standard output is standard output
+  }
   int status = filter_document(config, pIn, out, nullptr);
   if (status == 0 && drain_stderr() != 0) {
     status = 1;  // nothing can say so: standard error is what failed
