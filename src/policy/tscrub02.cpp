@@ -508,9 +508,9 @@ constexpr std::array<const char*, 18> kVoidElements = {
 
 bool is_void_element() { return std::any_of(kVoidElements.begin(), kVoidElements.end(), tag_is); }
 
-// DROP ALL on a void element removes the tag alone, as DROP does. So does
-// it its end tag (</br>, which browsers read as a <br>): removed alone, it
-// closes no region, whatever region is open.
+// DROP ALL on a void element removes the tag alone, as DROP does. Its end
+// tag (</br>, which browsers read as a <br>) is removed alone in the same
+// way, so it closes no region, whatever region is open.
 Action effective_action(Action action) {
   return action == ACTION_DROP_ALL && is_void_element() ? ACTION_DROP : action;
 }
