@@ -98,9 +98,9 @@ bool finished = false;
 char tag_name[kTokenTextSize] = {};
 char attribute_name[kTokenTextSize] = {};
 
-std::uint32_t line = 1;        // the line the stream stands on
-std::uint32_t token_line = 1;  // the line of the token being handled
-std::uint32_t last_line = 1;   // and that of the one before it
+std::uint64_t line = 1;        // the line the stream stands on
+std::uint64_t token_line = 1;  // the line of the token being handled
+std::uint64_t last_line = 1;   // and that of the one before it
 
 // Where the last read stopped on an error. The name holds any path that
 // the system can open (PATH_MAX on Linux); a longer one is cut.
@@ -133,7 +133,7 @@ bool is_known_type(const Token* t) { return t->type >= TOKEN_EOF && t->type <= T
 // ---- the place of an error ----
 
 // Records the place of the first error of a read.
-[[gnu::format(printf, 2, 3)]] void place_error(std::uint32_t at, const char* format, ...) {
+[[gnu::format(printf, 2, 3)]] void place_error(std::uint64_t at, const char* format, ...) {
   if (place_line != 0) {
     return;
   }
@@ -249,7 +249,7 @@ bool is_tag_named() {
 
 // The place of a statement the store refused, as far as the reader can
 // tell why: the store's own message above it says it exactly.
-int tag_stored(int result, std::uint32_t at) {
+int tag_stored(int result, std::uint64_t at) {
   if (result == 0) {
     return 0;
   }

@@ -67,7 +67,7 @@ void end_word() {
 bool is_word_char(int c) { return c != EOF && (std::isalnum(c) != 0 || c == '-' || c == '_'); }
 
 void count_line() {
-  if (pT->line < UINT32_MAX) {
+  if (pT->line < UINT64_MAX) {
     ++pT->line;
   }
 }

@@ -94,7 +94,7 @@ struct Token {
   // file) and advanced by cfg_tok past each line feed it reads, so that on
   // return it is the line of the token (for the end of the file or an
   // error, of where the reading stopped). It stops at its largest value.
-  std::uint32_t line;
+  std::uint64_t line;
 };
 
 // Reads one token from stream into *token: 0 when a token (an error token

@@ -116,7 +116,7 @@ void write_json_finding(const char* file, const Finding& finding, std::FILE* out
     }
   }
   std::array<char, kFindingMessageSize> message{};
-  const std::size_t length = finding_message(finding, message.data(), message.size());
+  const std::size_t length = finding_message_raw(finding, message.data(), message.size());
   std::fputs(",\"message\":", out);
   (void)write_json_string(message.data(), length, out);
   std::fputs("}\n", out);

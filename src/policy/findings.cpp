@@ -3,6 +3,11 @@
 // The warnings' texts are older than the sink and scripts read them, so the
 // usual form writes each exactly as the policy always has; the messages of
 // check mode are the same texts without their place.
+//
+// Names come from the page, and a page may hold any byte in them: written
+// raw, an ESC could clear, retitle or recolour the terminal or the CI log
+// that shows the findings. So their control bytes are written as \xHH.
+// Ordinary names hold none and are written as they are, without a copy.
 #include "policy/findings.h"
 
 #include <array>
@@ -20,6 +25,37 @@ std::size_t fitted(int written, std::size_t size) {
     return 0;
   }
   return static_cast<std::size_t>(written) < size ? static_cast<std::size_t>(written) : size - 1;
+}
+
+bool is_control(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+bool has_controls(const char* text) {
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (is_control(static_cast<unsigned char>(*p))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+using EscapedName = std::array<char, kEscapedNameSize>;
+
+// The name as it is shown: itself, or escaped into buffer when it holds a
+// control byte. Null stays null.
+const char* shown_name(const char* name, EscapedName& buffer) {
+  if (name == nullptr || !has_controls(name)) {
+    return name;
+  }
+  (void)escape_controls(name, buffer.data(), buffer.size());
+  return buffer.data();
+}
+
+// The finding with its names as they are shown, kept in the buffers given.
+Finding with_shown_names(const Finding& f, EscapedName& tag, EscapedName& attribute) {
+  Finding shown = f;
+  shown.tag = shown_name(f.tag, tag);
+  shown.attribute = shown_name(f.attribute, attribute);
+  return shown;
 }
 
 int removed_message(const Finding& f, char* buffer, std::size_t size) {
@@ -74,7 +110,32 @@ bool reporting_removals() { return removals; }
 
 void report_finding(const Finding& finding) { (sink != nullptr ? sink : write_default)(finding); }
 
-void write_usual_finding(const Finding& f, std::FILE* out) {
+std::size_t escape_controls(const char* text, char* buffer, std::size_t size) {
+  static constexpr char kHexDigits[] = "0123456789ABCDEF";
+  std::size_t length = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    const std::size_t width = is_control(c) ? 4 : 1;
+    if (width > size - 1 - length) {
+      break;  // an escape goes whole or not at all
+    }
+    if (width == 1) {
+      buffer[length++] = *p;
+      continue;
+    }
+    buffer[length++] = '\\';
+    buffer[length++] = 'x';
+    buffer[length++] = kHexDigits[c >> 4];
+    buffer[length++] = kHexDigits[c & 0x0F];
+  }
+  buffer[length] = '\0';
+  return length;
+}
+
+void write_usual_finding(const Finding& finding, std::FILE* out) {
+  EscapedName tag;
+  EscapedName attribute;
+  const Finding f = with_shown_names(finding, tag, attribute);
   if (f.kind == FindingKind::kWarning && f.subject == FindingSubject::kStartTag) {
     std::fprintf(out, "Warning: <%s> tag on line %lu\n", f.tag, f.line);
   } else if (f.kind == FindingKind::kWarning && f.subject == FindingSubject::kEndTag) {
@@ -87,12 +148,18 @@ void write_usual_finding(const Finding& f, std::FILE* out) {
     std::fprintf(out, "line %lu: %s tag with attribute %s\n", f.line, f.tag, f.attribute);
   } else {
     std::array<char, kFindingMessageSize> message{};
-    (void)finding_message(f, message.data(), message.size());
+    (void)finding_message_raw(f, message.data(), message.size());  // the names are escaped already
     std::fprintf(out, "line %lu: %s\n", f.line, message.data());
   }
 }
 
-std::size_t finding_message(const Finding& f, char* buffer, std::size_t size) {
+std::size_t finding_message(const Finding& finding, char* buffer, std::size_t size) {
+  EscapedName tag;
+  EscapedName attribute;
+  return finding_message_raw(with_shown_names(finding, tag, attribute), buffer, size);
+}
+
+std::size_t finding_message_raw(const Finding& f, char* buffer, std::size_t size) {
   switch (f.kind) {
     case FindingKind::kRemoved:
       return fitted(removed_message(f, buffer, size), size);

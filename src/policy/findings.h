@@ -47,16 +47,30 @@ void report_finding(const Finding& finding);
 // Writes finding as the filter's usual mode has it, with its line end:
 // warnings in their long-standing forms ("Warning: <B> tag on line 3",
 // "line 3: A tag with attribute ONCLICK"), removals as "line 3: " and the
-// message.
+// message; control bytes of the names escaped as finding_message has them.
 void write_usual_finding(const Finding& finding, std::FILE* out);
 
-// Room for any finding's message: names are at most 127 bytes.
-constexpr std::size_t kFindingMessageSize = 512;
+// Writes text into buffer with each control byte (0x00-0x1F, tab included,
+// and 0x7F) as \xHH, two upper-case hex digits, and every other byte as it
+// is: a name taken from a page can then neither move nor recolour the
+// terminal or the log that shows it. NUL-terminated, cut short to fit size
+// bytes (size > 0), never inside an escape; returns the length written.
+std::size_t escape_controls(const char* text, char* buffer, std::size_t size);
+
+// Names are at most 127 bytes, four times as long with every byte escaped.
+constexpr std::size_t kFindingNameMax = 127;
+constexpr std::size_t kEscapedNameSize = 4 * kFindingNameMax + 1;
+// Room for any finding's message: two escaped names and the words around.
+constexpr std::size_t kFindingMessageSize = 2 * (kEscapedNameSize - 1) + 64;
 
 // Puts the message of finding alone, without place or line end ("<B> tag",
-// "A tag with attribute ONCLICK removed"), NUL-terminated in buffer (size
+// "A tag with attribute ONCLICK removed"), its names with their control
+// bytes escaped (see escape_controls), NUL-terminated in buffer (size
 // bytes, not 0; cut short to fit); returns its length.
 std::size_t finding_message(const Finding& finding, char* buffer, std::size_t size);
+// The same message with the names as they are, for output that escapes
+// them on its own (JSON).
+std::size_t finding_message_raw(const Finding& finding, char* buffer, std::size_t size);
 
 // The name of the finding's kind: "warning", "removed", "unsafe-url".
 [[nodiscard]] const char* finding_kind_name(FindingKind kind);

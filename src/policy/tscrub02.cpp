@@ -499,6 +499,22 @@ int scrub_end_tag(const char* piece, const char* name, std::FILE* out, unsigned 
 
 bool is_valid_action(Action action) { return action >= ACTION_KEEP && action <= ACTION_EDIT; }
 
+// Elements that have no content and no end tag, the obsolete ones among
+// them: a region opened at one would run to the end of the input.
+constexpr std::array<const char*, 18> kVoidElements = {
+    "AREA", "BASE", "BR", "COL", "EMBED", "HR", "IMG", "INPUT", "LINK", "META", "SOURCE", "TRACK", "WBR",
+    "KEYGEN", "PARAM", "BASEFONT", "BGSOUND", "FRAME",
+};
+
+bool is_void_element() { return std::any_of(kVoidElements.begin(), kVoidElements.end(), tag_is); }
+
+// DROP ALL on a void element removes the tag alone, as DROP does. Its end
+// tag (</br>, which browsers read as a <br>) is removed alone in the same
+// way, so it closes no region, whatever region is open.
+Action effective_action(Action action) {
+  return action == ACTION_DROP_ALL && is_void_element() ? ACTION_DROP : action;
+}
+
 bool is_safe_mode() { return cfg_valid(config) != 0 && cfg_mode(config) == MODE_SAFE; }
 
 // Whether c after a '<' begins markup in a browser's text.
@@ -560,7 +576,7 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
   if (safe && !end_tag) {
     judge_as_browsers_build();
   }
-  const Action action = cfg_action_entry(config, name_buff.data(), &tag_entry);
+  const Action action = effective_action(cfg_action_entry(config, name_buff.data(), &tag_entry));
   tag_action = action;
   if (!is_valid_action(action)) {
     std::fputs("scrub_tag: invalid action\n", stderr);

@@ -221,7 +221,7 @@ inline const char* skip_joining(const char* p, const char* end, const CharSet& j
 // of line, which costs tag-dense input a call and a return at every piece.
 template <std::size_t kStates>
 [[gnu::always_inline]] inline const char* join_run(const std::array<CharSet, kStates>& sets, int& state,
-                                                   const char* p, const char* end, std::uint32_t& lines) {
+                                                   const char* p, const char* end, std::uint64_t& lines) {
   int current = state;
   while (p != end) {
     const CharSet& set = sets[static_cast<std::size_t>(current)];

@@ -236,7 +236,7 @@ constexpr std::uint32_t count_bits(unsigned mask) {
 static_assert(count_bits(0) == 0 && count_bits(0xFFFF) == 16 && count_bits(0x8421) == 4);
 
 // join_states for the tag states, which it never leaves.
-const char* join_tag(int& state, const char* p, const char* const end, std::uint32_t& lines) {
+const char* join_tag(int& state, const char* p, const char* const end, std::uint64_t& lines) {
   unsigned shift = field_of(state);
 #ifdef __SSE2__
   const __m128i gt = _mm_set1_epi8('>');
@@ -289,7 +289,7 @@ const char* join_tag(int& state, const char* p, const char* const end, std::uint
 
 }  // namespace
 
-const char* join_states(int& state, const char* p, const char* end, std::uint32_t& lines) {
+const char* join_states(int& state, const char* p, const char* end, std::uint64_t& lines) {
   if (is_tag_state(state)) {
     return join_tag(state, p, end, lines);
   }

@@ -14,7 +14,7 @@ namespace safescan {
 // the pending piece, whether they keep its state or move it; counts the
 // line feeds among them. Returns the first byte its handler must see, or
 // end; state is then the state that byte is read in.
-[[nodiscard]] const char* join_states(int& state, const char* p, const char* end, std::uint32_t& lines);
+[[nodiscard]] const char* join_states(int& state, const char* p, const char* end, std::uint64_t& lines);
 
 }  // namespace safescan
 

@@ -777,7 +777,7 @@ const char* raw_text_element() {
 bool in_double_escaped_script() { return state >= kScriptDesc && state <= kScriptDescEnd; }
 static_assert(kScriptDescEnd - kScriptDesc == 4, "the double-escaped script states are these five");
 
-const char* join_run(const char* p, const char* end, std::uint32_t& lines) {
+const char* join_run(const char* p, const char* end, std::uint64_t& lines) {
   return join_states(state, p, end, lines);
 }
 

@@ -20,7 +20,7 @@ void reset();
 // to join the pending piece (whether the state stays or moves on) and
 // counts the line feeds among them in lines; the scanner appends them
 // without calling step. Returns the first character step must see, or end.
-[[nodiscard]] const char* join_run(const char* p, const char* end, std::uint32_t& lines);
+[[nodiscard]] const char* join_run(const char* p, const char* end, std::uint64_t& lines);
 // Called with every tag piece just before the tag hook: notes the name of a
 // start tag after which the content is raw text.
 void note_tag(const char* piece);

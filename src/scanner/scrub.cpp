@@ -110,9 +110,14 @@ bool safe_scan = false;
 bool join_runs = true;  // the states' tables spare handler calls (tests turn it off)
 const char* handed_piece = nullptr;  // the piece a hook is running on, if any
 std::size_t handed_length = 0;       // and its length
-std::uint32_t curr_line = 1;
-std::uint32_t start_line = 1;
-std::uint32_t dropped_at_end_line = 0;  // see drop_piece_at_end
+// Lines are counted in 64 bits: a stream of line feeds passes 2^32 in a
+// few seconds, and a count that wrapped would report its lines as 0, 1, ...
+// with 0 read as "none" or "the end of the input". The hooks take them as
+// unsigned long, which holds as much on the platforms tessel is built for.
+std::uint64_t curr_line = 1;
+std::uint64_t start_line = 1;
+std::uint64_t dropped_at_end_line = 0;  // see drop_piece_at_end
+static_assert(sizeof(unsigned long) >= sizeof(std::uint64_t), "the hooks take 64-bit line numbers");
 
 bool is_ws(int c) { return c == '\t' || c == '\n' || c == ' '; }
 

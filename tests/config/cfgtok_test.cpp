@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -141,7 +142,8 @@ TEST(CfgTok, LinesOfTokens) {
   const struct {
     const char* title;
     std::string input;
-    std::vector<std::uint32_t> lines;  // of each token, the last the end of the file
+    std::vector<std::uint64_t> lines;  // of each token, the last the end of the file
+    std::uint64_t first = 1;           // the line the stream stands on at the start
   } cases[] = {
       {"one line", "<a>", {1, 1, 1, 1}},
       {"blank lines and a comment", "\n\n<a> # c\n:\n", {3, 3, 3, 4, 5}},
@@ -150,6 +152,7 @@ TEST(CfgTok, LinesOfTokens) {
       {"CR LF", "a\r\n\r\nb", {1, 3, 3}},
       {"comment at the end", "a\n# c", {1, 2}},
       {"carriage returns alone are no line ends", "a\r\rb", {1, 1, 1}},
+      {"past 2^32 lines", "a\nb\n", {0xFFFFFFFFu, 0x100000000u, 0x100000001u}, 0xFFFFFFFFu},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
@@ -157,8 +160,8 @@ TEST(CfgTok, LinesOfTokens) {
     std::FILE* in = open_text(text);
     ASSERT_NE(in, nullptr);
     Token t{};
-    t.line = 1;
-    std::vector<std::uint32_t> got;
+    t.line = c.first;
+    std::vector<std::uint64_t> got;
     do {
       ASSERT_EQ(cfg_tok(&t, in), 0);
       got.push_back(t.line);
