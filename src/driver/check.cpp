@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <unistd.h>
 
@@ -32,6 +33,17 @@ struct Tally {
 // (xargs -P) never splice inside a line.
 const char* current_name = nullptr;
 std::FILE* findings_out = stdout;
+// The file's name as text findings show it, control bytes escaped as in
+// the names of tags (a file name can hold any byte but '/' and NUL), and
+// the line being built, both reused from file to file.
+std::string shown_name;
+std::string finding_line;
+
+void show_name(const char* name) {
+  const std::size_t length = std::strlen(name);
+  shown_name.resize(4 * length + 1);
+  shown_name.resize(escape_controls(name, shown_name.data(), shown_name.size()));
+}
 unsigned long current_findings = 0;
 Tally tally;
 
@@ -43,9 +55,14 @@ void count_finding() {
 void write_text_finding(const Finding& finding) {
   count_finding();
   std::array<char, kFindingMessageSize> message{};
-  (void)finding_message(finding, message.data(), message.size());
-  const char* prefix = finding.kind == FindingKind::kWarning ? "warning: " : "";
-  std::fprintf(findings_out, "%s:%lu: %s%s\n", current_name, finding.line, prefix, message.data());
+  const std::size_t length = finding_message(finding, message.data(), message.size());
+  // FILE:LINE: [warning: ]MESSAGE, built without printf (see findings.cpp).
+  std::array<char, 24> digits{};
+  const int digit_count = std::snprintf(digits.data(), digits.size(), "%lu", finding.line);
+  finding_line.assign(shown_name).append(1, ':').append(digits.data(), static_cast<std::size_t>(digit_count));
+  finding_line.append(finding.kind == FindingKind::kWarning ? ": warning: " : ": ");
+  finding_line.append(message.data(), length).append(1, '\n');
+  (void)lines_put(findings_out, finding_line.data(), finding_line.size());
 }
 
 void write_json_line(const Finding& finding) {
@@ -101,6 +118,7 @@ void report_failed_check(int read_reason, int failure, bool json) {
 void check_one(const Config* config, const char* name, std::FILE* discard, bool json) {
   const bool is_stdin = std::strcmp(name, "-") == 0;
   current_name = is_stdin ? kStdinName : name;
+  show_name(current_name);
   current_findings = 0;
   ++tally.files;
   std::FILE* in = is_stdin ? stdin : open_file(name, json);

@@ -3,6 +3,9 @@
 
 #include <array>
 #include <cstring>
+#include <string>
+
+#include "scanner/lines.h"
 
 namespace {
 
@@ -38,6 +41,14 @@ std::size_t utf8_sequence(const unsigned char* p, const unsigned char* end) {
   return length;
 }
 
+// Appends prefix and the byte in two lower-case hex digits.
+void append_escape(std::string& line, const char* prefix, unsigned char c) {
+  static constexpr char kHexDigits[] = "0123456789abcdef";
+  line.append(prefix);
+  line.push_back(kHexDigits[c >> 4]);
+  line.push_back(kHexDigits[c & 0x0F]);
+}
+
 // The escape of an ASCII byte, or null when it goes as it is.
 const char* short_escape(unsigned char c) {
   switch (c) {
@@ -52,79 +63,100 @@ const char* short_escape(unsigned char c) {
   }
 }
 
-int write_byte(unsigned char c, std::FILE* out) {
+// Each JSON line is built whole in memory and handed on in one write: byte
+// by byte through stdio, a line stream's by-line buffering took a call
+// per byte.
+void append_byte(std::string& line, unsigned char c) {
   if (const char* escape = short_escape(c)) {
-    return std::fputs(escape, out) < 0 ? EOF : 0;
+    line.append(escape);
+  } else if (c < 0x20 || c == 0x7F) {
+    append_escape(line, "\\u00", c);
+  } else {
+    line.push_back(static_cast<char>(c));
   }
-  if (c < 0x20 || c == 0x7F) {
-    return std::fprintf(out, "\\u%04x", c) < 0 ? EOF : 0;
-  }
-  return std::fputc(c, out) == EOF ? EOF : 0;
 }
 
-void write_field(const char* name, const char* value, std::FILE* out) {
-  std::fprintf(out, ",\"%s\":", name);
-  (void)write_json_string(value, std::strlen(value), out);
-}
-
-// The file and line that begin every object.
-void write_place(const char* file, const char* line, std::FILE* out) {
-  std::fputs("{\"file\":", out);
-  (void)write_json_string(file, std::strlen(file), out);
-  std::fprintf(out, ",\"line\":%s", line);
-}
-
-}  // namespace
-
-int write_json_string(const char* bytes, std::size_t length, std::FILE* out) {
+void append_json_string(std::string& line, const char* bytes, std::size_t length) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes);
   const unsigned char* const end = p + length;
-  int status = std::fputc('"', out) == EOF ? EOF : 0;
+  line.push_back('"');
   while (p < end) {
     if (*p < 0x80) {
-      status |= write_byte(*p++, out);
+      append_byte(line, *p++);
       continue;
     }
     const std::size_t sequence = utf8_sequence(p, end);
     if (sequence == 0) {
-      status |= std::fprintf(out, "\\udc%02x", *p++) < 0 ? EOF : 0;
+      append_escape(line, "\\udc", *p++);
       continue;
     }
-    status |= std::fwrite(p, 1, sequence, out) == sequence ? 0 : EOF;
+    line.append(reinterpret_cast<const char*>(p), sequence);
     p += sequence;
   }
-  status |= std::fputc('"', out) == EOF ? EOF : 0;
-  return status != 0 ? EOF : 0;
+  line.push_back('"');
+}
+
+void append_field(std::string& line, const char* name, const char* value) {
+  line.append(",\"").append(name).append("\":");
+  append_json_string(line, value, std::strlen(value));
+}
+
+void append_number(std::string& line, unsigned long value) {
+  std::array<char, 24> digits{};
+  const int count = std::snprintf(digits.data(), digits.size(), "%lu", value);
+  line.append(digits.data(), static_cast<std::size_t>(count));
+}
+
+// The file and line that begin every object.
+void begin_object(std::string& line, const char* file) {
+  line.assign("{\"file\":");
+  append_json_string(line, file, std::strlen(file));
+  line.append(",\"line\":");
+}
+
+// Reused from line to line: no allocation once it has grown.
+std::string json_line;
+
+int put_line(std::FILE* out) { return lines_put(out, json_line.data(), json_line.size()); }
+
+}  // namespace
+
+int write_json_string(const char* bytes, std::size_t length, std::FILE* out) {
+  json_line.clear();
+  append_json_string(json_line, bytes, length);
+  return put_line(out);
 }
 
 void write_json_finding(const char* file, const Finding& finding, std::FILE* out) {
-  std::array<char, 32> line{};
-  std::snprintf(line.data(), line.size(), "%lu", finding.line);
-  write_place(file, line.data(), out);
-  std::fprintf(out, ",\"kind\":\"%s\"", finding_kind_name(finding.kind));
+  begin_object(json_line, file);
+  append_number(json_line, finding.line);
+  json_line.append(",\"kind\":\"").append(finding_kind_name(finding.kind)).append("\"");
   if (finding.tag != nullptr) {
-    write_field("tag", finding.tag, out);
+    append_field(json_line, "tag", finding.tag);
   }
   if (finding.attribute != nullptr) {
-    write_field("attribute", finding.attribute, out);
+    append_field(json_line, "attribute", finding.attribute);
   }
   if (finding.subject == FindingSubject::kRegion) {
+    json_line.append(",\"end_line\":");
     if (finding.end_line != 0) {
-      std::fprintf(out, ",\"end_line\":%lu", finding.end_line);
+      append_number(json_line, finding.end_line);
     } else {
-      std::fputs(",\"end_line\":null", out);
+      json_line.append("null");
     }
   }
   std::array<char, kFindingMessageSize> message{};
   const std::size_t length = finding_message_raw(finding, message.data(), message.size());
-  std::fputs(",\"message\":", out);
-  (void)write_json_string(message.data(), length, out);
-  std::fputs("}\n", out);
+  json_line.append(",\"message\":");
+  append_json_string(json_line, message.data(), length);
+  json_line.append("}\n");
+  (void)put_line(out);
 }
 
 void write_json_error(const char* file, const char* message, std::FILE* out) {
-  write_place(file, "null", out);
-  std::fputs(",\"kind\":\"error\"", out);
-  write_field("message", message, out);
-  std::fputs("}\n", out);
+  begin_object(json_line, file);
+  json_line.append("null,\"kind\":\"error\"");
+  append_field(json_line, "message", message);
+  json_line.append("}\n");
+  (void)put_line(out);
 }

@@ -332,6 +332,15 @@ int lines_close(std::FILE* stream) {
   return std::fclose(stream) == 0 ? 0 : EOF;
 }
 
+int lines_put(std::FILE* stream, const char* bytes, std::size_t count) {
+  LineStream* s = find(stream);
+  if (s == nullptr) {
+    return std::fwrite(bytes, 1, count, stream) == count ? 0 : EOF;
+  }
+  (void)std::fflush(stream);  // what stdio holds of a line goes first
+  return write_to_buffer(s, bytes, count) < 0 ? EOF : 0;
+}
+
 int lines_error(std::FILE* stream) {
   const LineStream* s = find(stream);
   return s != nullptr ? s->error : 0;
