@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds tessel and runs every test: a -Werror
+# Installs what is missing, builds tessel and runs every test: a release
 # build, then the same tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the end-to-end cases under valgrind, then
-# each fuzz target for a minute (TESSEL_FUZZ_SECONDS changes that).
+# each fuzz target for a minute (TESSEL_FUZZ_SECONDS changes that). Warnings
+# are errors in every build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -27,17 +28,19 @@ fi
 # Every test must run here: a check that would report itself skipped for
 # want of an optional tool (parse5) fails instead.
 export TESSEL_REQUIRE_ALL_TESTS=1
+# Warnings are errors here (fuzz/run_fuzz.sh reads this too), never by default.
+export TESSEL_WERROR=ON
 
 echo "== parse5 for the safe-mode checks"
 npm ci --prefix tests/safe --no-audit --no-fund --loglevel=error
 
 echo "== release build and tests"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTESSEL_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== sanitizer build (ASan + UBSan) and tests"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTESSEL_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTESSEL_SANITIZE=ON -DTESSEL_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
