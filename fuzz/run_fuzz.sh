@@ -15,7 +15,8 @@
 # any found a crash, sanitizer report, leak, timeout or memory blow-up, or
 # did not run. Needs cmake, clang++ (or clang++-14) and the clang runtime
 # libraries (Debian: clang-14 libclang-rt-14-dev).
-# FUZZ_EXTRA_ARGS adds libFuzzer options to every run (e.g. "-seed=1").
+# FUZZ_EXTRA_ARGS adds libFuzzer options to every run (e.g. "-seed=1");
+# TESSEL_WERROR=ON makes warnings errors, as scripts/check.sh does.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 
@@ -58,7 +59,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 echo "== building fuzz targets with $("$cxx" --version | head -n 1)"
 # Optimised with debug information, and without NDEBUG.
 if ! cmake -S . -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g" -DTESSEL_LIBFUZZER=ON -DTESSEL_TESTS=OFF >/dev/null; then
+      -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g" -DTESSEL_LIBFUZZER=ON -DTESSEL_TESTS=OFF \
+      -DTESSEL_WERROR="${TESSEL_WERROR:-OFF}" >/dev/null; then
   echo "run_fuzz.sh: configuring $build failed" >&2
   exit 1
 fi

@@ -12,6 +12,7 @@
 // patterns apart from its names, longest first, so that a tag without
 // patterns pays nothing for them and the first pattern that matches is the
 // one that wins.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -83,9 +84,12 @@ bool reported_mode = false;
 
 bool too_long(const char* name) { return std::strlen(name) > kCfgNameMax; }
 
+// Callers have refused longer names. The rest of the field is zeroed, as the
+// entries come from malloc.
 void copy_name(char (&dest)[kNameSize], const char* name) {
-  std::strncpy(dest, name, kNameSize - 1);
-  dest[kNameSize - 1] = '\0';
+  const std::size_t length = std::min(std::strlen(name), kCfgNameMax);
+  std::memcpy(dest, name, length);
+  std::memset(dest + length, 0, kNameSize - length);
 }
 
 constexpr std::size_t kFirstIndexSize = 64;

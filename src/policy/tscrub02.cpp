@@ -540,7 +540,9 @@ std::size_t text_to_hold(const char* piece, std::size_t length) {
 int put_reference_then(const char* text, std::size_t length, std::FILE* out) {
   std::array<char, sizeof "&#255;"> reference{};
   const int count = std::snprintf(reference.data(), reference.size(), "&#%d;", static_cast<unsigned char>(text[0]));
-  if (put_bytes(reference.data(), static_cast<std::size_t>(count), out) == EOF) {
+  // Bounded by the array, so that the compiler sees the copy stay inside it.
+  const std::size_t used = std::min(static_cast<std::size_t>(count), reference.size() - 1);
+  if (put_bytes(reference.data(), used, out) == EOF) {
     return EOF;
   }
   return put_bytes(text + 1, length - 1, out);

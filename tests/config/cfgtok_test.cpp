@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "source_dir.h"
 
 namespace {
 
@@ -199,7 +200,8 @@ TEST(CfgTok, NullArguments) {
 
 // Opening a directory for reading succeeds on Linux; reading it fails.
 TEST(CfgTok, ReadErrorBecomesAnErrorToken) {
-  const std::filesystem::path dir = std::filesystem::path(__FILE__).parent_path();
+  const std::filesystem::path dir = source_path("tests/config");
+  ASSERT_TRUE(std::filesystem::is_directory(dir)) << dir << " is not a directory";
   std::FILE* in = std::fopen(dir.c_str(), "r");
   if (in == nullptr) {
     GTEST_SKIP() << "cannot open a directory as a stream here";
