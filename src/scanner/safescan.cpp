@@ -103,6 +103,7 @@
 // keeps that model (safetree.cpp).
 #include "scanner/safescan.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -682,53 +683,61 @@ int do_cdata_brackets(int c) {
 }
 
 using Handler = int (*)(int c);
-constexpr std::array<Handler, kStateCount> handlers = {
-    do_data,
-    do_tag_open,
-    do_end_tag_open,
-    do_tag_name,
-    do_before_attr_name,
-    do_attr_name,
-    do_after_attr_name,
-    do_before_attr_value,
-    do_value_dq,
-    do_value_sq,
-    do_value_uq,
-    do_after_value,
-    do_self_closing,
-    do_markup_decl,
-    do_md_dash,
-    do_comment_start,
-    do_comment_start_dash,
-    do_comment,
-    do_comment_end_dash,
-    do_comment_end,
-    do_comment_end_bang,
-    do_bogus_comment,
-    do_raw,
-    do_raw_lt,
-    do_raw_end,
-    do_plaintext,
-    do_script,
-    do_script_lt,
-    do_script_esc_start,
-    do_script_esc_start_dash,
-    do_script_esc,
-    do_script_esc_dash,
-    do_script_esc_dash_dash,
-    do_script_esc_lt,
-    do_script_desc_start,
-    do_script_desc,
-    do_script_desc_dash,
-    do_script_desc_dash_dash,
-    do_script_desc_lt,
-    do_script_desc_end,
-    do_cdata_open,
-    do_cdata,
-    do_cdata_bracket,
-    do_cdata_brackets,
-};
-static_assert(handlers.size() == kStateCount, "one handler per safe-mode state");
+
+// Built by name, so that a state left out is an empty entry, which the
+// check below refuses (an initialiser list one short would still compile).
+constexpr std::array<Handler, kStateCount> make_handlers() {
+  std::array<Handler, kStateCount> t{};
+  t[kData] = do_data;
+  t[kTagOpen] = do_tag_open;
+  t[kEndTagOpen] = do_end_tag_open;
+  t[kTagName] = do_tag_name;
+  t[kBeforeAttrName] = do_before_attr_name;
+  t[kAttrName] = do_attr_name;
+  t[kAfterAttrName] = do_after_attr_name;
+  t[kBeforeAttrValue] = do_before_attr_value;
+  t[kValueDq] = do_value_dq;
+  t[kValueSq] = do_value_sq;
+  t[kValueUq] = do_value_uq;
+  t[kAfterValue] = do_after_value;
+  t[kSelfClosing] = do_self_closing;
+  t[kMarkupDecl] = do_markup_decl;
+  t[kMdDash] = do_md_dash;
+  t[kCommentStart] = do_comment_start;
+  t[kCommentStartDash] = do_comment_start_dash;
+  t[kComment] = do_comment;
+  t[kCommentEndDash] = do_comment_end_dash;
+  t[kCommentEnd] = do_comment_end;
+  t[kCommentEndBang] = do_comment_end_bang;
+  t[kBogusComment] = do_bogus_comment;
+  t[kRaw] = do_raw;
+  t[kRawLt] = do_raw_lt;
+  t[kRawEnd] = do_raw_end;
+  t[kPlaintext] = do_plaintext;
+  t[kScript] = do_script;
+  t[kScriptLt] = do_script_lt;
+  t[kScriptEscStart] = do_script_esc_start;
+  t[kScriptEscStartDash] = do_script_esc_start_dash;
+  t[kScriptEsc] = do_script_esc;
+  t[kScriptEscDash] = do_script_esc_dash;
+  t[kScriptEscDashDash] = do_script_esc_dash_dash;
+  t[kScriptEscLt] = do_script_esc_lt;
+  t[kScriptDescStart] = do_script_desc_start;
+  t[kScriptDesc] = do_script_desc;
+  t[kScriptDescDash] = do_script_desc_dash;
+  t[kScriptDescDashDash] = do_script_desc_dash_dash;
+  t[kScriptDescLt] = do_script_desc_lt;
+  t[kScriptDescEnd] = do_script_desc_end;
+  t[kCdataOpen] = do_cdata_open;
+  t[kCdata] = do_cdata;
+  t[kCdataBracket] = do_cdata_bracket;
+  t[kCdataBrackets] = do_cdata_brackets;
+  return t;
+}
+
+constexpr std::array<Handler, kStateCount> handlers = make_handlers();
+static_assert(std::none_of(handlers.begin(), handlers.end(), [](Handler h) { return h == nullptr; }),
+              "every safe-mode state has a handler");
 
 }  // namespace
 
