@@ -104,12 +104,22 @@ export const STATE_PREFIXES = {
 // What may come before a probe without changing the state it reaches.
 const LEADS = ['', 'x', '<p>', '</i>', '<!--c-->', '\n', '<b x="1">'];
 
+// What follows the probed byte: short inputs that each state it may have
+// led to reads differently from the states a wrong transition would lead
+// to (where a '>' or a quote ends a piece, whether "--" and "-->" close a
+// comment, whether "</script>" ends a script), and then a few tokens.
+const FOLLOWERS = [
+  '', '>', '->', '-->', '--!>', '!>', '-!>', 'x>', '"x>y">', "'x>y'>", ' a="x>y">', ' ="x>y">', '="x>y">', '/="x>y">',
+  '/>', ']]>', ']>', '<!--x-->', '</style>', '</script>', '-<script></script>', '<script></script>', ' ></script>',
+  '</script >', 'ipt></script>', 't></script>x</script>',
+];
+
 // One probe: a state's prefix, then a byte of a class (or nothing, for the
-// end of the input), then a few tokens that show where the byte led.
-function probe({ random, pick }, prefix, byte) {
+// end of the input), then a follower and a few tokens.
+function probe({ random, pick }, prefix, byte, follower) {
   if (byte === undefined) return prefix;
-  let tail = '';
-  const length = Math.floor(random() * 8);
+  let tail = follower;
+  const length = Math.floor(random() * 4);
   for (let i = 0; i < length; i++) tail += pick(TOKENS);
   return prefix + byte + tail;
 }
@@ -118,15 +128,20 @@ function prefixes(state) {
   return STATE_PREFIXES[state].map((p) => (typeof p === 'string' ? { text: p } : { text: p[0], next: p[1] }));
 }
 
-// A document for every state, prefix and byte class (and for the end of the
-// input after each prefix): every pair of state and class is reached.
+// A document for every state, prefix, byte class and follower (and for the
+// end of the input after each prefix): every pair of state and class is
+// reached, and every transition is followed by input that tells its next
+// state from the likely wrong ones.
 export function probeDocuments(rng) {
   const docs = [];
   for (const state of Object.keys(STATE_PREFIXES)) {
     for (const { text, next } of prefixes(state)) {
+      docs.push(rng.pick(LEADS) + text);
       const bytes = Object.values(BYTE_CLASSES).map((members) => rng.pick(members));
       if (next !== undefined) bytes.push(next);
-      for (const byte of [...bytes, undefined]) docs.push(rng.pick(LEADS) + probe(rng, text, byte));
+      for (const byte of bytes) {
+        for (const follower of FOLLOWERS) docs.push(rng.pick(LEADS) + probe(rng, text, byte, follower));
+      }
     }
   }
   return docs;
