@@ -234,6 +234,7 @@ TEST_F(SafeScanTest, CommentRows) {
       {"comment_start_dash | '-' | comment_end", "<!----!>a", {cmt("!----!"), txt("a"), end()}},
       {"comment_start_dash | '>' | data", "<!--->\na", {cmt("!---"), txt("\na"), end(2)}},
       {"comment_start_dash | other | comment", "<!---x>y-->", {cmt("!---x>y--"), end()}},
+      {"comment_start_dash | '!' | comment", "<!---!>x-->", {cmt("!---!>x--"), end()}},
       {"comment_start_dash | EOF | end (comment dropped)", "<!---", {end()}},
       // comment
       {"comment | '-' | comment_end_dash", "<!--x-y-->", {cmt("!--x-y--"), end()}},
@@ -282,6 +283,8 @@ TEST_F(SafeScanTest, RawTextRows) {
        {tag("style"), txt("a</stylex>"), tag("/style"), end()}},
       {"raw_end | other before the name's end | again in raw", "<style>a</sty</style>",
        {tag("style"), txt("a</sty"), tag("/style"), end()}},
+      {"raw_end | '>' before the name's end | again in raw", "<style>a</styl>b</style>",
+       {tag("style"), txt("a</styl>b"), tag("/style"), end()}},
       {"raw_end | EOF | end (released, text)", "<noembed>a</noemb", {tag("noembed"), txt("a</noemb"), end()}},
       {"plaintext | any | plaintext", "<plaintext></plaintext><!--x-->",
        {tag("plaintext"), txt("</plaintext><!--x-->"), end()}},
@@ -335,6 +338,9 @@ TEST_F(SafeScanTest, ScriptRows) {
        {tag("script"), txt("<!--</scr<script></script>z"), tag("/script"), end()}},
       {"script_esc_lt | letter | script_desc_start", "<script><!--<SCRIPT></script>z</script>",
        {tag("script"), txt("<!--<SCRIPT></script>z"), tag("/script"), end()}},
+      {"script_esc_lt | letter | script_desc_start (a name collected afresh)",
+       "<script><!--<x><script></script>y</script>",
+       {tag("script"), txt("<!--<x><script></script>y"), tag("/script"), end()}},
       {"script_esc_lt | other | again in script_esc", "<script><!--<</script>",
        {tag("script"), txt("<!--<"), tag("/script"), end()}},
       // double escape start and end
