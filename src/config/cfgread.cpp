@@ -49,6 +49,7 @@
 // unexpected end of the file is placed on the line of the last token, as
 // compilers place it; a statement the store refused, on the line of the
 // token that completed it.
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdarg>
@@ -498,12 +499,35 @@ int do_m_colon(Token* t) {
 }
 
 using Handler = int (*)(Token* t);
-constexpr std::array<Handler, kParseStateCount> state_handler = {
-    do_between, do_lt,        do_tag,     do_gt,     do_t_colon,   do_t_drop,    do_t_lbrace, do_t_default,
-    do_td_colon, do_comment, do_c_colon, do_attribute, do_a_name, do_a_colon, do_a_default, do_ad_colon,
-    do_mode,     do_m_colon,
-};
-static_assert(state_handler.size() == 18, "one handler per parser state");
+
+// Built by name, so that a state left out is an empty entry, which the
+// check below refuses (an initialiser list one short would still compile).
+constexpr std::array<Handler, kParseStateCount> make_state_handler() {
+  std::array<Handler, kParseStateCount> t{};
+  t[kBetween] = do_between;
+  t[kLt] = do_lt;
+  t[kTag] = do_tag;
+  t[kGt] = do_gt;
+  t[kTColon] = do_t_colon;
+  t[kTDrop] = do_t_drop;
+  t[kTLbrace] = do_t_lbrace;
+  t[kTDefault] = do_t_default;
+  t[kTdColon] = do_td_colon;
+  t[kComment] = do_comment;
+  t[kCColon] = do_c_colon;
+  t[kAttribute] = do_attribute;
+  t[kAName] = do_a_name;
+  t[kAColon] = do_a_colon;
+  t[kADefault] = do_a_default;
+  t[kAdColon] = do_ad_colon;
+  t[kMode] = do_mode;
+  t[kMColon] = do_m_colon;
+  return t;
+}
+
+constexpr std::array<Handler, kParseStateCount> state_handler = make_state_handler();
+static_assert(std::none_of(state_handler.begin(), state_handler.end(), [](Handler h) { return h == nullptr; }),
+              "every parser state has a handler");
 
 // Reports an error token; the status of the step.
 int lexical_error(const Token* t) {

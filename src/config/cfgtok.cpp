@@ -35,6 +35,7 @@
 // must see whether a word character followed the '*' ("ON*X"): so such a
 // character is taken into the word too. A '*' that would leave no room
 // for it ends the word as before and is read again by the next call.
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -144,8 +145,21 @@ void do_star(int c) {
 }
 
 using Handler = void (*)(int c);
-constexpr std::array<Handler, kLexStateCount> handlers = {do_between, do_word, do_comment, do_star};
-static_assert(handlers.size() == 4, "one handler per lexer state");
+
+// Built by name, so that a state left out is an empty entry, which the
+// check below refuses (an initialiser list one short would still compile).
+constexpr std::array<Handler, kLexStateCount> make_handlers() {
+  std::array<Handler, kLexStateCount> t{};
+  t[kBetween] = do_between;
+  t[kWord] = do_word;
+  t[kComment] = do_comment;
+  t[kStar] = do_star;
+  return t;
+}
+
+constexpr std::array<Handler, kLexStateCount> handlers = make_handlers();
+static_assert(std::none_of(handlers.begin(), handlers.end(), [](Handler h) { return h == nullptr; }),
+              "every lexer state has a handler");
 
 }  // namespace
 

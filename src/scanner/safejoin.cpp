@@ -93,7 +93,23 @@ constexpr std::array<bool, kStateCount> kJoinsNothing = [] {
   }
   return nothing;
 }();
-static_assert(kJoinsNothing[kTagOpen] && kJoinsNothing[kEndTagOpen] && !kJoinsNothing[kData]);
+
+// The states whose next byte always decides, one by one; every other state
+// joins some bytes, so that one left out of make_joins is caught here.
+constexpr bool joins_nothing_exactly_in(std::initializer_list<int> states) {
+  for (int s = 0; s < kStateCount; ++s) {
+    const bool listed = std::find(states.begin(), states.end(), s) != states.end();
+    if (kJoinsNothing[static_cast<std::size_t>(s)] != listed) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(joins_nothing_exactly_in({kTagOpen, kEndTagOpen, kRawLt, kRawEnd, kScriptLt, kScriptEscStart,
+                                        kScriptEscStartDash, kScriptEscDash, kScriptEscDashDash, kScriptEscLt,
+                                        kScriptDescStart, kScriptDescDash, kScriptDescDashDash, kScriptDescLt,
+                                        kScriptDescEnd, kCdataOpen, kCdataBracket, kCdataBrackets}),
+              "every state but these joins some bytes");
 
 // ---- inside a tag ----
 //

@@ -18,11 +18,12 @@
 //
 //  state              | input                    | action                     | next
 //  data               | '<'                      | hold                       | tag_open
+//                     | other                    |                            | data
 //  tag_open           | letter                   | text, mark                 | tag_name
 //                     | '/'                      | hold                       | end_tag_open
 //                     | '!'                      | text, mark                 | markup_decl
 //                     | '?'                      | text, mark                 | bogus_comment
-//                     | other                    | release; again in data     | data
+//                     | other, EOF               | release; again in data     | data
 //  end_tag_open       | letter                   | text, mark, append "/"     | tag_name
 //                     | '>'                      | drop "</>", text, mark     | data
 //                     | EOF                      | release, text              | end
@@ -30,29 +31,33 @@
 //  tag_name           | WS                       |                            | before_attr_name
 //                     | '/'                      |                            | self_closing
 //                     | '>'                      | emit tag, mark             | data or raw
+//                     | other                    |                            | tag_name
 //  before_attr_name   | WS                       |                            | before_attr_name
 //                     | '/'                      |                            | self_closing
 //                     | '>'                      | emit tag, mark             | data or raw
-//                     | other                    |                            | attr_name
+//                     | other ('=' too)          |                            | attr_name
 //  attr_name          | WS                       |                            | after_attr_name
 //                     | '/'                      |                            | self_closing
 //                     | '='                      |                            | before_attr_value
 //                     | '>'                      | emit tag, mark             | data or raw
+//                     | other                    |                            | attr_name
 //  after_attr_name    | WS                       |                            | after_attr_name
 //                     | '/', '=', '>'            | as attr_name               |
 //                     | other                    |                            | attr_name
 //  before_attr_value  | WS                       |                            | before_attr_value
 //                     | '"' / '\''               |                            | value_dq / value_sq
 //                     | '>'                      | emit tag, mark             | data or raw
-//                     | other                    |                            | value_uq
+//                     | other ('/' too)          |                            | value_uq
 //  value_dq / _sq     | its quote                |                            | after_value
+//                     | other ('>' too)          |                            | value_dq / _sq
 //  value_uq           | WS                       |                            | before_attr_name
 //                     | '>'                      | emit tag, mark             | data or raw
+//                     | other ('/' too)          |                            | value_uq
 //  after_value        | WS                       |                            | before_attr_name
 //                     | '/'                      |                            | self_closing
 //                     | '>'                      | emit tag, mark             | data or raw
 //                     | other                    |                            | attr_name
-//  self_closing       | '>'                      | emit tag, mark             | data or raw
+//  self_closing       | '>'                      | emit tag (self-closing)    | data or raw
 //                     | WS / '/' / other         |                            | before_attr / self / attr_name
 //  (any tag state)    | EOF                      | drop the tag               | end
 //  markup_decl        | '[' in foreign content   |                            | cdata_open
@@ -69,8 +74,9 @@
 //                     | '>'                      | emit comment, mark         | data
 //                     | other                    |                            | comment
 //  comment            | '-'                      |                            | comment_end_dash
+//                     | other ('>' too)          |                            | comment
 //  comment_end_dash   | '-'                      |                            | comment_end
-//                     | other                    |                            | comment
+//                     | other ('>' too)          |                            | comment
 //  comment_end        | '>'                      | emit comment, mark         | data
 //                     | '!'                      |                            | comment_end_bang
 //                     | '-'                      |                            | comment_end
@@ -79,21 +85,69 @@
 //                     | '>'                      | emit comment, mark         | data
 //                     | other                    |                            | comment
 //  bogus_comment      | '>'                      | emit comment, mark         | data
+//                     | other                    |                            | bogus_comment
 //  (comment states)   | EOF                      | drop the comment           | end
 //  raw                | '<'                      | hold                       | raw_lt
+//                     | other                    |                            | raw
 //  raw_lt             | '/'                      | hold                       | raw_end
 //                     | other                    | release; again in raw      | raw
 //  raw_end            | next letter of the name  | hold                       | raw_end
 //                     | WS / '/' / '>' after it  | text, mark, append "/name" | as tag_name
-//                     | other                    | release; again in raw      | raw
+//                     | other                    | release; again where "<"   | raw, script
+//                     |                          |  was held                  |  or script_esc
 //  plaintext          | any                      |                            | plaintext
-//  script states      | as the HTML5 script data states: "<!--" escapes,
-//                     | "<script" inside an escape double-escapes (where
-//                     | "</script" does not end the element)
+//  script             | '<'                      | hold                       | script_lt
+//                     | other                    |                            | script
+//  script_lt          | '/'                      | hold                       | raw_end
+//                     | '!'                      | release                    | script_esc_start
+//                     | other                    | release; again in script   | script
+//  script_esc_start   | '-'                      |                            | script_esc_start_dash
+//                     | other                    | again in script            | script
+//  script_esc_start_  | '-'                      |                            | script_esc_dash_dash
+//   dash              | other                    | again in script            | script
+//  script_esc         | '-'                      |                            | script_esc_dash
+//                     | '<'                      | hold                       | script_esc_lt
+//                     | other                    |                            | script_esc
+//  script_esc_dash    | '-'                      |                            | script_esc_dash_dash
+//                     | '<'                      | hold                       | script_esc_lt
+//                     | other                    |                            | script_esc
+//  script_esc_dash_   | '-'                      |                            | script_esc_dash_dash
+//   dash              | '<'                      | hold                       | script_esc_lt
+//                     | '>'                      |                            | script
+//                     | other                    |                            | script_esc
+//  script_esc_lt      | '/'                      | hold                       | raw_end
+//                     | letter                   | release; again there       | script_desc_start
+//                     | other                    | release; again in _esc     | script_esc
+//  script_desc_start  | letter                   | (collects the name)        | script_desc_start
+//                     | WS / '/' / '>'           | "script": script_desc,     | script_desc
+//                     |                          |  else script_esc           |  or script_esc
+//                     | other                    | again in script_esc        | script_esc
+//  script_desc        | '-'                      |                            | script_desc_dash
+//                     | '<'                      |                            | script_desc_lt
+//                     | other                    |                            | script_desc
+//  script_desc_dash   | '-'                      |                            | script_desc_dash_dash
+//                     | '<'                      |                            | script_desc_lt
+//                     | other                    |                            | script_desc
+//  script_desc_dash_  | '-'                      |                            | script_desc_dash_dash
+//   dash              | '<'                      |                            | script_desc_lt
+//                     | '>'                      |                            | script
+//                     | other                    |                            | script_desc
+//  script_desc_lt     | '/'                      |                            | script_desc_end
+//                     | other                    | again in script_desc       | script_desc
+//  script_desc_end    | letter                   | (collects the name)        | script_desc_end
+//                     | WS / '/' / '>'           | "script": script_esc,      | script_esc
+//                     |                          |  else script_desc          |  or script_desc
+//                     | other                    | again in script_desc       | script_desc
 //  cdata_open         | the rest of "[CDATA["    | (after it: the piece is    | cdata
 //                     |                          |  text "<![CDATA[")         |
 //                     | other                    | again in bogus_comment     | bogus_comment
-//  cdata, _bracket(s) | "]]>"                    |                            | data
+//  cdata              | ']'                      |                            | cdata_bracket
+//                     | other                    |                            | cdata
+//  cdata_bracket      | ']'                      |                            | cdata_brackets
+//                     | other                    |                            | cdata
+//  cdata_brackets     | '>'                      |                            | data
+//                     | ']'                      |                            | cdata_brackets
+//                     | other                    |                            | cdata
 //  (text states)      | EOF                      | release, text              | end
 //  (every state)      | ESC (0x1B)               | drop it, as NUL is dropped |
 //  (after EOF)        |                          | end of the input (hook)    |
@@ -103,6 +157,7 @@
 // keeps that model (safetree.cpp).
 #include "scanner/safescan.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -682,53 +737,61 @@ int do_cdata_brackets(int c) {
 }
 
 using Handler = int (*)(int c);
-constexpr std::array<Handler, kStateCount> handlers = {
-    do_data,
-    do_tag_open,
-    do_end_tag_open,
-    do_tag_name,
-    do_before_attr_name,
-    do_attr_name,
-    do_after_attr_name,
-    do_before_attr_value,
-    do_value_dq,
-    do_value_sq,
-    do_value_uq,
-    do_after_value,
-    do_self_closing,
-    do_markup_decl,
-    do_md_dash,
-    do_comment_start,
-    do_comment_start_dash,
-    do_comment,
-    do_comment_end_dash,
-    do_comment_end,
-    do_comment_end_bang,
-    do_bogus_comment,
-    do_raw,
-    do_raw_lt,
-    do_raw_end,
-    do_plaintext,
-    do_script,
-    do_script_lt,
-    do_script_esc_start,
-    do_script_esc_start_dash,
-    do_script_esc,
-    do_script_esc_dash,
-    do_script_esc_dash_dash,
-    do_script_esc_lt,
-    do_script_desc_start,
-    do_script_desc,
-    do_script_desc_dash,
-    do_script_desc_dash_dash,
-    do_script_desc_lt,
-    do_script_desc_end,
-    do_cdata_open,
-    do_cdata,
-    do_cdata_bracket,
-    do_cdata_brackets,
-};
-static_assert(handlers.size() == kStateCount, "one handler per safe-mode state");
+
+// Built by name, so that a state left out is an empty entry, which the
+// check below refuses (an initialiser list one short would still compile).
+constexpr std::array<Handler, kStateCount> make_handlers() {
+  std::array<Handler, kStateCount> t{};
+  t[kData] = do_data;
+  t[kTagOpen] = do_tag_open;
+  t[kEndTagOpen] = do_end_tag_open;
+  t[kTagName] = do_tag_name;
+  t[kBeforeAttrName] = do_before_attr_name;
+  t[kAttrName] = do_attr_name;
+  t[kAfterAttrName] = do_after_attr_name;
+  t[kBeforeAttrValue] = do_before_attr_value;
+  t[kValueDq] = do_value_dq;
+  t[kValueSq] = do_value_sq;
+  t[kValueUq] = do_value_uq;
+  t[kAfterValue] = do_after_value;
+  t[kSelfClosing] = do_self_closing;
+  t[kMarkupDecl] = do_markup_decl;
+  t[kMdDash] = do_md_dash;
+  t[kCommentStart] = do_comment_start;
+  t[kCommentStartDash] = do_comment_start_dash;
+  t[kComment] = do_comment;
+  t[kCommentEndDash] = do_comment_end_dash;
+  t[kCommentEnd] = do_comment_end;
+  t[kCommentEndBang] = do_comment_end_bang;
+  t[kBogusComment] = do_bogus_comment;
+  t[kRaw] = do_raw;
+  t[kRawLt] = do_raw_lt;
+  t[kRawEnd] = do_raw_end;
+  t[kPlaintext] = do_plaintext;
+  t[kScript] = do_script;
+  t[kScriptLt] = do_script_lt;
+  t[kScriptEscStart] = do_script_esc_start;
+  t[kScriptEscStartDash] = do_script_esc_start_dash;
+  t[kScriptEsc] = do_script_esc;
+  t[kScriptEscDash] = do_script_esc_dash;
+  t[kScriptEscDashDash] = do_script_esc_dash_dash;
+  t[kScriptEscLt] = do_script_esc_lt;
+  t[kScriptDescStart] = do_script_desc_start;
+  t[kScriptDesc] = do_script_desc;
+  t[kScriptDescDash] = do_script_desc_dash;
+  t[kScriptDescDashDash] = do_script_desc_dash_dash;
+  t[kScriptDescLt] = do_script_desc_lt;
+  t[kScriptDescEnd] = do_script_desc_end;
+  t[kCdataOpen] = do_cdata_open;
+  t[kCdata] = do_cdata;
+  t[kCdataBracket] = do_cdata_bracket;
+  t[kCdataBrackets] = do_cdata_brackets;
+  return t;
+}
+
+constexpr std::array<Handler, kStateCount> handlers = make_handlers();
+static_assert(std::none_of(handlers.begin(), handlers.end(), [](Handler h) { return h == nullptr; }),
+              "every safe-mode state has a handler");
 
 }  // namespace
 

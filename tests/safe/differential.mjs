@@ -1,7 +1,9 @@
 // Differential test of the safe-mode scanner against parse5's tokenizer
 // (with its simulation of the tree builder's raw-text switches): for random
-// and hostile documents, every tag and comment must begin and end at the
-// same bytes. Text runs are what lies between, so they agree too.
+// and hostile documents, and for documents that bring each state of the
+// scanner to each class of byte (and to the end of the input), every tag
+// and comment must begin and end at the same bytes. Text runs are what lies
+// between, so they agree too.
 //
 //   node differential.mjs PIECES_BINARY [COUNT] [SEED]
 //
@@ -11,7 +13,7 @@
 import { spawnSync } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { SAXParser } from 'parse5-sax-parser';
-import { makeRandom, randomDocument } from './generators.mjs';
+import { makeRandom, probeDocuments, randomDocument } from './generators.mjs';
 
 const [binary, countArg, seedArg] = process.argv.slice(2);
 const count = Number(countArg ?? 3000);
@@ -76,7 +78,7 @@ function agree(ours, theirs, doc) {
   return ours.every((piece, i) => piece.kind === theirs[i].kind && theirs[i].raw === `<${piece.text}>`);
 }
 
-const docs = [...hostileDocuments()];
+const docs = [...hostileDocuments(), ...probeDocuments(rng)];
 for (let i = 0; i < count; i++) docs.push(randomDocument(rng));
 const ours = scannerPieces(docs);
 let failures = 0;

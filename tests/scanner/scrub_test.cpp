@@ -180,6 +180,7 @@ TEST_F(ScrubTest, SplitsMarkupStateByState) {
       {"dash 2: '>' inside a comment", "<!-- a > b -->", {cmt("!-- a > b --")}, ""},
       {"dash 2: end of input", "<!-- x", {}, "<!-- x"},
       {"dash 3: single dash inside a comment", "<!-- a - b -->", {cmt("!-- a - b --")}, ""},
+      {"dash 3: other goes back inside the comment", "<!-- a -x > b -->", {cmt("!-- a -x > b --")}, ""},
       {"dash 3: end of input", "<!-- a -", {}, "<!-- a -"},
       {"dash 3: empty comment", "<!---->", {cmt("!----")}, ""},
       {"two comments in one declaration", "<!-- a -- -- b -->", {cmt("!-- a -- -- b --")}, ""},
