@@ -244,6 +244,24 @@ def case_input_that_is_the_output(r):
     expect((result.returncode, open(r.path("f.html"), "rb").read()), (0, b"<p>page</p>\n" * 100), "-o in place")
 
 
+def case_file_names_with_control_bytes(r):
+    # A file name can hold any byte but '/' and NUL: in check mode's text
+    # findings its control bytes are escaped as a tag's are, so that a
+    # name cannot move the terminal's cursor or end a line. JSON has its own
+    # escapes.
+    r.write("lint.cfg", b"<font>: WARN\n")
+    name = b"a\x1b[2Jb\nc\x07.html"
+    with open(os.path.join(r.tmp.encode(), name), "wb") as f:
+        f.write(b"<font>\n")
+    result = subprocess.run([r.tessel, "-c", "-q", "-f", "lint.cfg", os.fsdecode(name)], capture_output=True,
+                            cwd=r.tmp, env=r.env(), timeout=TIMEOUT)
+    expect((result.returncode, result.stdout), (1, b"a\\x1B[2Jb\\x0Ac\\x07.html:1: warning: <FONT> tag\n"),
+           "text finding")
+    result = subprocess.run([r.tessel, "-c", "-q", "--json", "-f", "lint.cfg", os.fsdecode(name)],
+                            capture_output=True, cwd=r.tmp, env=r.env(), timeout=TIMEOUT)
+    expect(json.loads(result.stdout)["file"], os.fsdecode(name), "JSON file name")
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
