@@ -12,46 +12,16 @@ import os
 import re
 import select
 import signal
-import stat
 import subprocess
 import sys
 import tempfile
 import time
 
-TIMEOUT = 120
+from streams import TIMEOUT, Fail, expect
+from streams import Run as StreamsRun
 
 
-class Fail(Exception):
-    pass
-
-
-def expect(actual, expected, what):
-    if actual != expected:
-        def short(v):
-            t = repr(v)
-            return t if len(t) < 300 else t[:150] + " ... " + t[-150:]
-        raise Fail(f"{what}: expected {short(expected)}, got {short(actual)}")
-
-
-class Run:
-    def __init__(self, tessel, src, tmp):
-        self.tessel, self.src, self.tmp = tessel, src, tmp
-
-    def path(self, name):
-        return os.path.join(self.tmp, name)
-
-    def write(self, name, data):
-        with open(self.path(name), "wb") as f:
-            f.write(data)
-        return self.path(name)
-
-    def env(self):
-        env = {"LC_ALL": "C", "HOME": self.tmp, "PATH": os.environ.get("PATH", "")}
-        for var in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
-            if var in os.environ:
-                env[var] = os.environ[var]
-        return env
-
+class Run(StreamsRun):
     def shell(self, command, **kwargs):
         """A shell command line with $T as tessel, in the temporary directory."""
         env = self.env()
