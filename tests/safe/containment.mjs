@@ -371,8 +371,11 @@ function main() {
       console.log(`${input.id}: ${[...kinds].sort().join(', ')}`);
       console.log(`  input:  ${JSON.stringify(input.bytes.toString('utf8')).slice(0, 300)}`);
       console.log(`  output: ${JSON.stringify(outputs[i]).slice(0, 300)}`);
-      for (const { kind, text } of found.slice(0, 8)) console.log(`  ${kind}: ${text}`);
-      if (found.length > 8) console.log(`  ... ${found.length - 8} more`);
+      for (const kind of [...kinds].sort()) {
+        const texts = found.filter((f) => f.kind === kind).map((f) => f.text);
+        for (const text of texts.slice(0, 3)) console.log(`  ${kind}: ${text}`);
+        if (texts.length > 3) console.log(`  ${kind}: ... ${texts.length - 3} more`);
+      }
     }
   });
   console.log(`${inputs.length} inputs through ${options.config}: ${violating} break containment` +
