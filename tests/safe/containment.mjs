@@ -261,17 +261,17 @@ function inspect(host, outputs, policy) {
 function readInputs(payloadFiles, soups, seed) {
   const inputs = payloadFiles.flatMap((path) => readFileSync(path, 'utf8').split('\n').filter(Boolean).map((line) => {
     const { id, payload, expect } = JSON.parse(line);
-    return { id, bytes: Buffer.from(payload, 'utf8'), expect };
+    return { id, source: basename(path), bytes: Buffer.from(payload, 'utf8'), expect };
   }));
   const documents = makeRandom(20261210);
-  for (let i = 0; i < 3000; i++) inputs.push({ id: `random-document-${i}`, bytes: Buffer.from(randomDocument(documents), 'latin1') });
+  for (let i = 0; i < 3000; i++) inputs.push({ id: `random-document-${i}`, source: 'random documents', bytes: Buffer.from(randomDocument(documents), 'latin1') });
   const tags = makeRandom(1);
   for (let i = 0; i < 120; i++) {
     const batch = Array.from({ length: 250 }, () => attributeTag(tags));
-    inputs.push({ id: `attribute-tags-${i}`, bytes: Buffer.from(batch.join('x\n') + 'x\n', 'utf8') });
+    inputs.push({ id: `attribute-tags-${i}`, source: 'attribute tags', bytes: Buffer.from(batch.join('x\n') + 'x\n', 'utf8') });
   }
   const rng = makeRandom(seed);
-  for (let i = 0; i < soups; i++) inputs.push({ id: `soup-${i}`, bytes: Buffer.from(tagSoup(rng), 'utf8') });
+  for (let i = 0; i < soups; i++) inputs.push({ id: `soup-${i}`, source: 'tag soups', bytes: Buffer.from(tagSoup(rng), 'utf8') });
   return inputs;
 }
 
@@ -343,6 +343,7 @@ function main() {
   const counts = Object.fromEntries(Object.keys(KINDS).map((kind) => [kind, 0]));
   const configName = basename(options.config);
   let violating = 0;
+  const sources = new Map(inputs.map((input) => [input.source, { inputs: 0, violating: 0 }]));
   let shown = 0;
   const missed = [];
   let known = 0;
@@ -360,7 +361,11 @@ function main() {
     }
     const kinds = new Set(found.map((f) => f.kind));
     for (const kind of kinds) counts[kind]++;
-    if (kinds.size > 0) violating++;
+    sources.get(input.source).inputs++;
+    if (kinds.size > 0) {
+      violating++;
+      sources.get(input.source).violating++;
+    }
     const expected = input.expect?.[configName];
     if (expected) {
       known++;
@@ -380,6 +385,7 @@ function main() {
   });
   console.log(`${inputs.length} inputs through ${options.config}: ${violating} break containment` +
     ` (${(100 * violating / inputs.length).toFixed(1)}%)`);
+  console.log(`  by source: ${[...sources].map(([source, n]) => `${source} ${n.violating} of ${n.inputs}`).join(', ')}`);
   for (const [kind, count] of Object.entries(counts)) console.log(`  ${kind.padEnd(8)} ${String(count).padStart(6)}  ${KINDS[kind]}`);
   if (known > 0) {
     console.log(`known examples for ${configName}: ${known - missed.length} of ${known} show what they are known for`);
