@@ -5,6 +5,9 @@
 // tags and safe mode as browsers do. Each segment is kept or left out as
 // the Config says (in safe mode unsafe URLs are left out too), and what is
 // kept is written so that no segment runs into the one written before it.
+// In safe mode a start tag whose attributes the browser would give to the
+// page's own elements (<body onload>) is written without any: see
+// write_without_attributes.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -155,7 +158,8 @@ void separate_classic(const Segment& s, std::FILE* out) {
 // URL attribute whose URL a browser would run or load as active content.
 // The content of a <meta> is a refresh's time and URL when its http-equiv
 // says so: judged as one whatever http-equiv says, since a value that is no
-// refresh holds no URL. A srcdoc on an <iframe> is a document that runs in
+// refresh holds no URL. (Safe mode writes no <meta> at all, for what it does
+// to the whole page; the check stands behind that rule, not in its place.) A srcdoc on an <iframe> is a document that runs in
 // the page's origin: never written.
 bool url_allows(const Segment& s, bool recorded, unsigned long line) {
   const UrlAttribute kind = url_attribute_kind(s.name, s.name_length);
@@ -247,6 +251,25 @@ const char* find_attribute(const char* text) {
     ++p;
   }
   return p;
+}
+
+int policy::write_without_attributes(const char* piece, std::FILE* out, unsigned long line) {
+  const char* p = skip_space(piece);
+  while (*p != '\0' && !ends_name(*p)) {
+    ++p;
+  }
+  open_tag(out);
+  write_segment(piece, p, out);
+  (void)put_bytes(">", 1, out);
+  while (*p != '\0') {
+    const Segment s = split_safe(p);
+    if (s.name_length != 0) {
+      record_name(s);
+      report_attribute(FindingKind::kRemoved, line);
+    }
+    p = s.end;
+  }
+  return 0;
 }
 
 int edit_tag(const char* piece, std::FILE* out, unsigned long line) {

@@ -86,6 +86,13 @@ inline const char* copy_upper(const char* p, std::array<char, kNameBuffSize>& de
 void open_tag(std::FILE* out);
 void write_segment(const char* begin, const char* end, std::FILE* out);
 
+// ---- attribute editing (attredit.cpp), for the tag policy ----
+
+// Writes the start tag piece (safe mode) as '<' its name '>', leaving out
+// every attribute whatever the Config says, each reported as removed when
+// removals are reported; always 0.
+int write_without_attributes(const char* piece, std::FILE* out, unsigned long line);
+
 }  // namespace policy
 
 #endif

@@ -29,6 +29,12 @@
 // (see end_of_output). <plaintext>, which nothing closes, and <noscript>,
 // whose content is markup to readers that run no script, are never written.
 //
+// Nor is anything that acts on the page around the output wherever it
+// stands: <base>, <meta> and <frameset> are never written, and a kept
+// <html>, <head> or <body> start tag is written without its attributes,
+// which the browser would give to the page's own elements (see
+// acts_on_whole_page and lends_attributes_to_page).
+//
 // In safe mode the scanner splits markup as browsers do, and the policy
 // reads names and attributes the same way: a name ends at white space or
 // '/', '/' separates attributes, quotes are '"' and '\''. Every kept start
@@ -96,8 +102,9 @@ const CfgTag* tag_entry = nullptr;  // and the tag's entry, when it is named
 
 // What the output has given the browser that makes it ignore the start tag
 // of a raw-text element, and read its content as markup, where the scanner
-// reads text (safe mode): an open <select>, a <frameset>, a <col> first in
-// a <template>. Only tags written count, since the browser sees no others.
+// reads text (safe mode): an open <select>, a <col> first in a <template>.
+// (A <frameset> would too, but safe mode never writes one.) Only tags
+// written count, since the browser sees no others.
 // Without the document tree each of these errs towards being set, and a
 // raw-text start tag is then never written.
 struct IgnoringParents {
@@ -105,7 +112,6 @@ struct IgnoringParents {
   // </select> inside a later <template> closes nothing.
   std::vector<std::size_t> selects;
   std::size_t templates = 0;
-  bool after_frameset = false;
   bool template_columns = false;  // a <col> was written inside a <template>
 };
 IgnoringParents output_parents;
@@ -183,11 +189,6 @@ void note_written_tag(bool end_tag) {
         note_written_template(end_tag);
       }
       break;
-    case 'F':
-      if (!end_tag && tag_is("FRAMESET")) {
-        output_parents.after_frameset = true;
-      }
-      break;
     case 'C':
       if (!end_tag && output_parents.templates > 0 && tag_is("COL")) {
         output_parents.template_columns = true;
@@ -210,8 +211,7 @@ void judge_as_browsers_build() {
 // the output stands, and read its content as markup; closing_select tells
 // that the tag, written, closes the innermost open <select> first.
 bool raw_text_may_be_ignored(bool closing_select) {
-  return output_parents.selects.size() > (closing_select ? 1U : 0U) || output_parents.after_frameset ||
-         output_parents.template_columns;
+  return output_parents.selects.size() > (closing_select ? 1U : 0U) || output_parents.template_columns;
 }
 
 // Whether the start tag being judged, written, makes the browser close the
@@ -238,6 +238,33 @@ bool closes_open_select() {
 // server, a DOMParser), which would then build what the policy never judged.
 bool is_never_written_raw_text() {
   return (name_buff[0] == 'P' && tag_is("PLAINTEXT")) || (name_buff[0] == 'N' && tag_is("NOSCRIPT"));
+}
+
+// Tags that safe mode never writes, whatever their action (their end tags
+// go with them), because they act on the whole page the output is pasted
+// into, wherever they stand in it: a <base> re-bases every relative URL of
+// the page (the scripts it loads after the output included), a <meta> sets
+// the page's encoding, refreshes it or stands in for its headers, and a
+// <frameset> replaces its body for good.
+bool acts_on_whole_page() {
+  switch (name_buff[0]) {
+    case 'B': return tag_is("BASE");
+    case 'M': return tag_is("META");
+    case 'F': return tag_is("FRAMESET");
+    default: return false;
+  }
+}
+
+// Start tags whose attributes the browser gives to the page's own elements
+// rather than to the output: those of <html> and <body> are added to the
+// page's <html> and <body> (an onload among them runs), and the page's
+// <head> is not the output's to shape either. Safe mode writes them bare.
+bool lends_attributes_to_page() {
+  switch (name_buff[0]) {
+    case 'H': return tag_is("HTML") || tag_is("HEAD");
+    case 'B': return tag_is("BODY");
+    default: return false;
+  }
 }
 
 // Writes the '<' or "</" of text held back as it was: before a tag, which
@@ -332,6 +359,9 @@ bool may_hold_url_scheme(const char* piece) {
 
 // An <iframe> is always edited in safe mode, for its srcdoc (see url_allows).
 int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
+  if (safe && lends_attributes_to_page()) {
+    return write_without_attributes(piece, out, line);
+  }
   if (action == ACTION_EDIT || (safe && (may_hold_url_scheme(piece) || (name_buff[0] == 'I' && tag_is("IFRAME"))))) {
     return edit_tag(piece, out, line);
   }
@@ -436,6 +466,7 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   const bool is_written =
       action != ACTION_DROP && !dropping() &&
       !(safe && (tag_opened_frame() || tag_closed_at_once() ||
+                 acts_on_whole_page() ||
                  ((raw_text_may_be_ignored(closing_select) || is_never_written_raw_text()) && has_raw_text())));
   if (!is_written) {
     if (has_raw_text() || tag_opened_frame()) {
@@ -486,14 +517,16 @@ int scrub_end_tag(const char* piece, const char* name, std::FILE* out, unsigned 
   if (dropping()) {
     return 0;
   }
-  if (action == ACTION_KEEP || action == ACTION_WARN || action == ACTION_EDIT) {
-    if (safe) {
-      note_written_tag(true);
-    }
-    write_end_tag(piece, name, out);
-  } else {
+  const bool is_written = (action == ACTION_KEEP || action == ACTION_WARN || action == ACTION_EDIT) &&
+                          !(safe && acts_on_whole_page());
+  if (!is_written) {
     report_removed_tag(true, line);
+    return 0;
   }
+  if (safe) {
+    note_written_tag(true);
+  }
+  write_end_tag(piece, name, out);
   return 0;
 }
 

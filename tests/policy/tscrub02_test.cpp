@@ -474,3 +474,47 @@ TEST_F(Policy, RemovalReport) {
   install_removal_report(was_reporting);
   install_finding_sink(previous);
 }
+
+// Safe mode: tags that act on the whole page are never written, and the
+// start tags of the page's own elements lose every attribute, however the
+// tag is split and whatever the policy says of it; each drop is reported.
+TEST_F(Policy, PageWideTagsInSafeMode) {
+  const struct {
+    const char* title;
+    std::string in;
+    std::string out;
+    std::string findings;
+  } cases[] = {
+      {"self-closing, no attribute", "<body/>t", "<body>t", ""},
+      {"white space alone", "<head >", "<head>", ""},
+      {"an edited tag keeps none", "<body onload=x/>", "<body>", "removed attribute 1 BODY ONLOAD\n"},
+      {"quoted value and no separator", "<BODY\tONLOAD='a b'title=t>", "<BODY>",
+       "removed attribute 1 BODY ONLOAD\nremoved attribute 1 BODY TITLE\n"},
+      {"a name that begins with '='", "<html =x>", "<html>", "removed attribute 1 HTML =X\n"},
+      {"the tag's line", "\n<html\nlang=en>", "\n<html>", "removed attribute 2 HTML LANG\n"},
+      {"end tags as they were", "<html lang=en></head></body></html>", "<html></head></body></html>",
+       "removed attribute 1 HTML LANG\n"},
+      {"base, start and end", "<base/>x</BASE>", "x", "removed start 1 BASE -\nremoved end 1 BASE -\n"},
+      {"meta across lines", "<meta\ncharset=x>y", "y", "removed start 1 META -\n"},
+      {"frameset around a kept frame", "<frameset><frame></frameset>", "<frame>",
+       "removed start 1 FRAMESET -\nremoved end 1 FRAMESET -\n"},
+      {"inside a region, covered by it", "<div><base><body onload=x></div>z", "z", "removed region 1-1 DIV -\n"},
+  };
+  const FindingSink previous = install_finding_sink(record_finding);
+  const bool was_reporting = install_removal_report(true);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.title << ": " << c.in);
+    configure({.tags = {{"BODY", ACTION_EDIT}, {"DIV", ACTION_DROP_ALL}}});
+    attr("BODY", "ONLOAD", ACTION_KEEP);
+    ASSERT_EQ(cfg_set_mode(config_, MODE_SAFE), 0);
+    install_safe_scan(true);
+    recorded_findings.clear();
+    const Filtered got = filter(c.in);
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.out, c.out);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(recorded_findings, c.findings);
+  }
+  install_removal_report(was_reporting);
+  install_finding_sink(previous);
+}
