@@ -53,7 +53,9 @@ void record_name(const Segment& s) {
 // first byte) or the end; '/' separates attributes; values may be quoted
 // with '"' or '\''. The name is not recorded: most kept attributes are
 // never looked up.
-Segment split_safe(const char* text) {
+// Inlined into the loop of edit_tag, whatever the count of its callers:
+// there it runs for every attribute of every kept tag.
+[[gnu::always_inline]] inline Segment split_safe(const char* text) {
   Segment s{text, text, 0, nullptr, 0, text};
   const char* p = text;
   while (has_class(*p, kSeparator)) {
