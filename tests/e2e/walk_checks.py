@@ -10,6 +10,7 @@ directory and TESSEL_CFG unset; standard output and error are compared
 byte for byte.
 """
 import os
+import resource
 import socket
 import subprocess
 import sys
@@ -26,10 +27,14 @@ def check(condition, message):
         print(f"FAIL: {message}")
 
 
-def run(binary, args, cwd):
+def run(binary, args, cwd, descriptors=None):
+    def preexec():
+        if descriptors is not None:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (descriptors, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
     env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C", "HOME": cwd}
     # A FIFO that were opened would block: the timeout turns that into a failure.
-    return subprocess.run([binary] + args, capture_output=True, cwd=cwd, env=env, timeout=120)
+    return subprocess.run([binary] + args, capture_output=True, cwd=cwd, env=env, timeout=120,
+                          preexec_fn=preexec)
 
 
 def write(path, data=PAGE):
@@ -47,10 +52,18 @@ def finding(name):
     return shown(name) + b":1: warning: <FONT> tag\n"
 
 
+def first_difference(got, want):
+    """The number of the first line where got and want differ, from 1."""
+    pairs = zip(got.splitlines(True), want.splitlines(True))
+    return next((i for i, (a, b) in enumerate(pairs, 1) if a != b), min(len(got.splitlines()), len(want.splitlines())) + 1)
+
+
 def expect(result, status, stdout, stderr, what):
     check(result.returncode == status, f"{what}: status {result.returncode}, want {status}")
-    check(result.stdout == stdout, f"{what}: stdout\n{result.stdout!r}\nwant\n{stdout!r}")
-    check(result.stderr == stderr, f"{what}: stderr\n{result.stderr!r}\nwant\n{stderr!r}")
+    for stream, got, want in (("stdout", result.stdout, stdout), ("stderr", result.stderr, stderr)):
+        check(got == want, f"{what}: {stream} differs from line {first_difference(got, want)}:\n"
+                           f"{got.splitlines(True)[first_difference(got, want) - 1:][:5]!r}\nwant\n"
+                           f"{want.splitlines(True)[first_difference(got, want) - 1:][:5]!r}")
 
 
 def mixed_tree(binary, tmp):
@@ -117,17 +130,18 @@ def unreadable_directory(binary, tmp):
 
 
 def thousands_of_files(binary, tmp):
-    """3000 files in 30 directories, every one found, in byte order."""
+    """3000 files in 100 directories, every one found, in byte order, with
+    room for 64 descriptors: a file or directory left open shows at once."""
     write(os.path.join(tmp, "lint.cfg"), LINT_CFG)
     expected = []
-    for d in range(30):
-        for f in range(100):
+    for d in range(100):
+        for f in range(30):
             # Names whose numeric and byte orders differ.
             name = f"site/d{d}/p{f}.html"
             write(os.path.join(tmp, name))
             expected.append(name.encode())
     write(os.path.join(tmp, "site", "d7", "ignored.txt"))
-    result = run(binary, ["-c", "-f", "lint.cfg", "site"], tmp)
+    result = run(binary, ["-c", "-f", "lint.cfg", "site"], tmp, descriptors=64)
     expected.sort()
     expect(result, 1, b"".join(finding(n) for n in expected),
            b"3000 files checked, 3000 findings in 3000 files\n", "thousands of files")
