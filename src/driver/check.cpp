@@ -10,10 +10,12 @@
 #include <cstring>
 #include <string>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "driver/document.h"
 #include "driver/json.h"
+#include "driver/walk.h"
 #include "policy/findings.h"
 #include "scanner/iobuf.h"
 #include "scanner/lines.h"
@@ -114,14 +116,15 @@ void report_failed_check(int read_reason, int failure, bool json) {
   ++tally.unreadable;
 }
 
-// Checks one file, counting what it found and whether it could be read.
-void check_one(const Config* config, const char* name, std::FILE* discard, bool json) {
-  const bool is_stdin = std::strcmp(name, "-") == 0;
+// Checks one file, counting what it found and whether it could be read;
+// opened, when not null, is the file already open, which is closed.
+void check_one(const Config* config, const char* name, std::FILE* discard, bool json, std::FILE* opened = nullptr) {
+  const bool is_stdin = std::strcmp(name, "-") == 0 && opened == nullptr;
   current_name = is_stdin ? kStdinName : name;
   show_name(current_name);
   current_findings = 0;
   ++tally.files;
-  std::FILE* in = is_stdin ? stdin : open_file(name, json);
+  std::FILE* in = is_stdin ? stdin : opened != nullptr ? opened : open_file(name, json);
   if (in == nullptr) {
     return;
   }
@@ -141,6 +144,38 @@ void check_one(const Config* config, const char* name, std::FILE* discard, bool 
   // The findings of a file are out once it is done, whatever the next
   // one does (a FIFO that never ends, a kill by timeout).
   (void)lines_flush_all();
+}
+
+// Whether a name on the command line is a directory to walk ("-" is
+// standard input, whatever is called "-" in the current directory).
+bool names_directory(const char* name) {
+  struct stat status {};
+  return std::strcmp(name, "-") != 0 && stat(name, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// Checks each file the walk of dir finds. An entry that cannot be opened
+// counts among the files, as a named file that cannot; a directory that
+// cannot be read is trouble without being a file.
+void check_tree(const Config* config, const char* dir, std::FILE* discard, CheckOptions options) {
+  walk_start(dir, options.suffixes != nullptr ? options.suffixes : kDefaultSuffixes);
+  for (WalkStep step = walk_next(); step.kind != WalkKind::kDone; step = walk_next()) {
+    std::FILE* in = step.kind == WalkKind::kFile ? fdopen(step.fd, "r") : nullptr;
+    if (in != nullptr) {
+      check_one(config, step.name, discard, options.json, in);
+      continue;
+    }
+    if (step.kind == WalkKind::kFile) {
+      const int reason = errno;
+      close(step.fd);
+      std::string message = std::string("Unable to open input file ") + step.name + ": " + std::strerror(reason);
+      ++tally.files;
+      report_trouble(step.name, message.c_str(), options.json);
+      continue;
+    }
+    tally.files += step.kind == WalkKind::kBadFile ? 1 : 0;
+    report_trouble(step.name, step.message, options.json);
+  }
+  walk_end();
 }
 
 const char* plural(unsigned long count) { return count == 1 ? "" : "s"; }
@@ -182,7 +217,11 @@ int check_files(const Config* config, char* const files[], int count, CheckOptio
     count = 1;
   }
   for (int i = 0; i < count; ++i) {
-    check_one(config, files[i], discard, options.json);
+    if (names_directory(files[i])) {
+      check_tree(config, files[i], discard, options);
+    } else {
+      check_one(config, files[i], discard, options.json);
+    }
   }
   install_finding_sink(previous);
   std::fclose(discard);

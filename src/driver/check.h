@@ -8,6 +8,7 @@
 struct CheckOptions {
   bool json = false;   // findings as JSON lines
   bool quiet = false;  // no summary
+  const char* suffixes = nullptr;  // of the files found in directories; null: html,htm
 };
 
 // Exit statuses of check mode: trouble outranks findings.
@@ -16,7 +17,8 @@ constexpr int kCheckFindings = 1;
 constexpr int kCheckTrouble = 2;
 
 // Filters each of the count files (names; "-" is standard input, and so is
-// no file at all) with config, which must be installed in the policy.
+// no file at all; a directory is walked for the files whose names end in
+// one of options.suffixes) with config, which must be installed in the policy.
 // Writes each finding on standard output as "FILE:LINE: message" (or a
 // JSON line), names each file it cannot read on standard error with the
 // reason and goes on, and ends with a summary line on standard error

@@ -22,6 +22,7 @@
 #include "driver/document.h"
 #include "driver/json.h"
 #include "driver/outfile.h"
+#include "driver/walk.h"
 #include "estr/estr.h"
 #include "policy/findings.h"
 #include "policy/tscrub02.h"
@@ -47,6 +48,7 @@ struct Options {
   bool json = false;     // --json: findings as JSON lines
   bool answered = false;  // -h or -V answered: nothing else to do
   const char* output = nullptr;  // -o: the output file
+  const char* suffixes = nullptr;  // --ext: of the files found in directories
   const char* input_name = nullptr;  // the input file, when one is named
   char** files = nullptr;  // check mode: the files named
   int file_count = 0;
@@ -63,6 +65,8 @@ constexpr const char* kUsage =
     "  -r, --report   report every tag, attribute, comment and region removed\n"
     "  -c, --check    check each FILE: findings as FILE:LINE: message, no document\n"
     "  -q, --quiet    in check mode, no summary line\n"
+    "      --ext LIST in check mode, the suffixes of the files found in a\n"
+    "                 directory (default html,htm)\n"
     "      --json     findings as JSON lines\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
@@ -181,6 +185,26 @@ int long_option(const char* name) {
   return flag_option('-');
 }
 
+// --ext LIST or --ext=LIST: the suffixes of the files that check mode
+// takes from the directories it walks.
+int ext_option(const char* arg, int argc, char* argv[], int* index) {
+  if (options.suffixes != nullptr) {
+    std::fputs("Option --ext may occur only once\n", stderr);
+    return 1;
+  }
+  const char* list = arg[5] == '=' ? arg + 6 : nullptr;
+  // As for -f and -o, an argument that begins with a dash is an option.
+  if (list == nullptr && *index + 1 < argc && argv[*index + 1][0] != '-') {
+    list = argv[++*index];
+  }
+  if (list == nullptr || !walk_suffixes_valid(list)) {
+    std::fputs("Option --ext takes a list of suffixes without dots, separated by commas, such as html,htm\n", stderr);
+    return 1;
+  }
+  options.suffixes = list;
+  return 0;
+}
+
 int open_input(int argc, char* argv[], int index) {
   const char* name = argv[index];
   if (pIn == stdin) {
@@ -242,6 +266,8 @@ int get_args(int argc, char* argv[]) {
     } else if (std::strcmp(arg, "--") == 0) {
       ++index;
       break;
+    } else if (std::strncmp(arg, "--ext", 5) == 0 && (arg[5] == '\0' || arg[5] == '=')) {
+      status = ext_option(arg, argc, argv, &index);
     } else if (arg[1] == '-') {
       status = long_option(arg + 2);
     } else {
@@ -259,6 +285,10 @@ int get_args(int argc, char* argv[]) {
   }
   if (options.quiet) {
     std::fputs("-q is only for check mode\n", stderr);
+    return 1;
+  }
+  if (options.suffixes != nullptr) {
+    std::fputs("--ext is only for check mode\n", stderr);
     return 1;
   }
   if (index < argc && open_input(argc, argv, index) != 0) {
@@ -285,6 +315,8 @@ bool asks_for_check(int argc, char* argv[]) {
       if (std::strcmp(arg, "--check") == 0) {
         return true;
       }
+      const bool takes_next = std::strcmp(arg, "--ext") == 0 && index + 1 < argc && argv[index + 1][0] != '-';
+      index += takes_next ? 1 : 0;
       continue;
     }
     for (const char* p = arg + 1; *p != '\0'; ++p) {
@@ -460,7 +492,7 @@ int filter() {
 int run() {
   install_removal_report(options.report);
   if (options.check) {
-    return check_files(config, options.files, options.file_count, CheckOptions{options.json, options.quiet});
+    return check_files(config, options.files, options.file_count, CheckOptions{options.json, options.quiet, options.suffixes});
   }
   return filter();
 }
