@@ -45,6 +45,8 @@ struct Options {
   bool quiet = false;    // -q: no summary in check mode
   bool report = false;   // -r: every removal reported
   bool json = false;     // --json: findings as JSON lines
+  const char* format = nullptr;  // --format: its argument
+  FindingFormat finding_format = FindingFormat::kGnu;
   bool answered = false;  // -h or -V answered: nothing else to do
   const char* output = nullptr;  // -o: the output file
   const char* input_name = nullptr;  // the input file, when one is named
@@ -63,7 +65,9 @@ constexpr const char* kUsage =
     "  -r, --report   report every tag, attribute, comment and region removed\n"
     "  -c, --check    check each FILE: findings as FILE:LINE: message, no document\n"
     "  -q, --quiet    in check mode, no summary line\n"
-    "      --json     findings as JSON lines\n"
+    "      --format=FORMAT  findings as gnu (FILE:LINE: message), json (JSON lines),\n"
+    "                 sarif (one SARIF log) or github (workflow commands)\n"
+    "      --json     findings as JSON lines, as --format=json\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "  --             end of options: the next argument is a file\n"
@@ -163,8 +167,54 @@ int short_options(int argc, char* argv[], int* index) {
   return 0;
 }
 
+// --format=FORMAT or --format FORMAT; the name is looked up once every
+// option is read (choose_format).
+int format_option(const char* name, int argc, char* argv[], int* index) {
+  const char* value = nullptr;
+  if (name[6] == '=') {
+    value = name + 7;
+  } else if (*index + 1 < argc) {
+    *index += 1;
+    value = argv[*index];
+  } else {
+    std::fputs("No argument for --format option\n", stderr);
+    return 1;
+  }
+  if (options.format != nullptr) {
+    std::fputs("Option --format may occur only once\n", stderr);
+    return 1;
+  }
+  options.format = value;
+  return 0;
+}
+
+// The format of findings, from --format and --json, which must agree;
+// sarif and github are logs of many files, for check mode only.
+int choose_format() {
+  if (options.format == nullptr) {
+    options.finding_format = options.json ? FindingFormat::kJson : FindingFormat::kGnu;
+    return 0;
+  }
+  if (!parse_finding_format(options.format, &options.finding_format)) {
+    std::fprintf(stderr, "Unknown format %s\n", options.format);
+    return 1;
+  }
+  if (options.json && options.finding_format != FindingFormat::kJson) {
+    std::fprintf(stderr, "Options --json and --format=%s cannot be used together\n", options.format);
+    return 1;
+  }
+  options.json = options.finding_format == FindingFormat::kJson;
+  const bool for_many = options.finding_format == FindingFormat::kSarif ||
+                        options.finding_format == FindingFormat::kGithub;
+  if (for_many && !options.check) {
+    std::fprintf(stderr, "Format %s is only for check mode\n", options.format);
+    return 1;
+  }
+  return 0;
+}
+
 // --NAME; an unknown one is reported as the letter '-', as it always was.
-int long_option(const char* name) {
+int long_option(const char* name, int argc, char* argv[], int* index) {
   constexpr struct {
     const char* name;
     char letter;
@@ -177,6 +227,9 @@ int long_option(const char* name) {
   if (std::strcmp(name, "json") == 0) {
     options.json = true;
     return 0;
+  }
+  if (std::strncmp(name, "format", 6) == 0 && (name[6] == '\0' || name[6] == '=')) {
+    return format_option(name, argc, argv, index);
   }
   return flag_option('-');
 }
@@ -243,7 +296,7 @@ int get_args(int argc, char* argv[]) {
       ++index;
       break;
     } else if (arg[1] == '-') {
-      status = long_option(arg + 2);
+      status = long_option(arg + 2, argc, argv, &index);
     } else {
       status = short_options(argc, argv, &index);
     }
@@ -253,6 +306,9 @@ int get_args(int argc, char* argv[]) {
   }
   if (options.answered) {
     return 0;
+  }
+  if (choose_format() != 0) {
+    return 1;
   }
   if (options.check) {
     return take_files(argc, argv, index);
@@ -285,6 +341,7 @@ bool asks_for_check(int argc, char* argv[]) {
       if (std::strcmp(arg, "--check") == 0) {
         return true;
       }
+      index += std::strcmp(arg, "--format") == 0 ? 1 : 0;
       continue;
     }
     for (const char* p = arg + 1; *p != '\0'; ++p) {
@@ -460,7 +517,7 @@ int filter() {
 int run() {
   install_removal_report(options.report);
   if (options.check) {
-    return check_files(config, options.files, options.file_count, CheckOptions{options.json, options.quiet});
+    return check_files(config, options.files, options.file_count, CheckOptions{options.finding_format, options.quiet});
   }
   return filter();
 }
