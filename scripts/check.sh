@@ -35,6 +35,8 @@ export TESSEL_WERROR=ON
 
 echo "== parse5 for the safe-mode checks"
 npm ci --prefix tests/safe --no-audit --no-fund --loglevel=error
+echo "== the SARIF validator"
+npm ci --prefix tests/sarif --no-audit --no-fund --loglevel=error
 
 echo "== release build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTESSEL_WERROR=ON >/dev/null

@@ -14,8 +14,10 @@
 #include <unistd.h>
 
 #include "driver/document.h"
+#include "driver/github.h"
 #include "driver/json.h"
 #include "driver/walk.h"
+#include "driver/sarif.h"
 #include "policy/findings.h"
 #include "scanner/iobuf.h"
 #include "scanner/lines.h"
@@ -72,27 +74,85 @@ void write_json_line(const Finding& finding) {
   write_json_finding(current_name, finding, findings_out);
 }
 
+void write_sarif_result(const Finding& finding) {
+  count_finding();
+  sarif_write_finding(current_name, finding, findings_out);
+}
+
+void write_github_command(const Finding& finding) {
+  count_finding();
+  github_write_finding(current_name, finding, findings_out);
+}
+
+void write_json_trouble(const char* name, const char* message) { write_json_error(name, message, findings_out); }
+void write_sarif_trouble(const char* name, const char* message) { sarif_write_error(name, message, findings_out); }
+void write_github_trouble(const char* name, const char* message) { github_write_error(name, message, findings_out); }
+
+void begin_sarif() { sarif_begin(findings_out); }
+void end_sarif(bool successful) { sarif_end(successful, findings_out); }
+
+// What each format writes: its findings, the files it could not check
+// (null: standard error alone names them), and what comes before the
+// first file and after the last (null: nothing).
+struct FormatWriter {
+  FindingSink finding;
+  void (*trouble)(const char* name, const char* message);
+  void (*begin)();
+  void (*end)(bool successful);
+};
+
+constexpr std::size_t kFormatCount = static_cast<std::size_t>(FindingFormat::kGithub) + 1;
+using FormatTable = std::array<FormatWriter, kFormatCount>;
+
+constexpr FormatTable make_format_table() {
+  FormatTable t{};
+  t[static_cast<std::size_t>(FindingFormat::kGnu)] = {write_text_finding, nullptr, nullptr, nullptr};
+  t[static_cast<std::size_t>(FindingFormat::kJson)] = {write_json_line, write_json_trouble, nullptr, nullptr};
+  t[static_cast<std::size_t>(FindingFormat::kSarif)] = {write_sarif_result, write_sarif_trouble, begin_sarif,
+                                                         end_sarif};
+  t[static_cast<std::size_t>(FindingFormat::kGithub)] = {write_github_command, write_github_trouble, nullptr,
+                                                          nullptr};
+  return t;
+}
+
+constexpr FormatTable kFormats = make_format_table();
+
+constexpr bool every_format_writes_findings() {
+  for (const FormatWriter& w : kFormats) {
+    if (w.finding == nullptr) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(every_format_writes_findings(), "a format without a finding writer");
+
+constexpr const char* kFormatNames[kFormatCount] = {"gnu", "json", "sarif", "github"};
+
+const FormatWriter* writer = &kFormats[0];
+
 // A file that could not be checked: named on standard error with the
-// reason, and in JSON output too, so that a reader of it sees the gap.
-void report_trouble(const char* name, const char* message, bool json) {
+// reason, and in the machine-read formats too, so that a reader of them
+// sees the gap.
+void report_trouble(const char* name, const char* message) {
   std::fprintf(stderr, "%s\n", message);
-  if (json) {
-    write_json_error(name, message, findings_out);
+  if (writer->trouble != nullptr) {
+    writer->trouble(name, message);
   }
   ++tally.unreadable;
 }
 
 // Opens a named file; null after reporting why it cannot be.
-std::FILE* open_file(const char* name, bool json) {
+std::FILE* open_file(const char* name) {
   std::array<char, 64 + kFindingMessageSize> message{};
   if (name[0] == '\0') {
-    report_trouble(name, "Name of specified input file is empty", json);
+    report_trouble(name, "Name of specified input file is empty");
     return nullptr;
   }
   std::FILE* in = std::fopen(name, "r");
   if (in == nullptr) {
     std::snprintf(message.data(), message.size(), "Unable to open input file %s: %s", name, std::strerror(errno));
-    report_trouble(name, message.data(), json);
+    report_trouble(name, message.data());
   }
   return in;
 }
@@ -100,7 +160,7 @@ std::FILE* open_file(const char* name, bool json) {
 // A file whose check failed part way. A read error was named on standard
 // error as it happened; any other failure is named here, with the file (a
 // page too large for the memory is the one that happens).
-void report_failed_check(int read_reason, int failure, bool json) {
+void report_failed_check(int read_reason, int failure) {
   std::array<char, 64 + kFindingMessageSize> message{};
   if (read_reason != 0) {
     std::snprintf(message.data(), message.size(), "Unable to read input file %s: %s", current_name,
@@ -110,21 +170,21 @@ void report_failed_check(int read_reason, int failure, bool json) {
                   failure == ENOMEM || failure == 0 ? "out of memory" : std::strerror(failure));
     std::fprintf(stderr, "%s\n", message.data());
   }
-  if (json) {
-    write_json_error(current_name, message.data(), findings_out);
+  if (writer->trouble != nullptr) {
+    writer->trouble(current_name, message.data());
   }
   ++tally.unreadable;
 }
 
 // Checks one file, counting what it found and whether it could be read;
 // opened, when not null, is the file already open, which is closed.
-void check_one(const Config* config, const char* name, std::FILE* discard, bool json, std::FILE* opened = nullptr) {
+void check_one(const Config* config, const char* name, std::FILE* discard, std::FILE* opened = nullptr) {
   const bool is_stdin = std::strcmp(name, "-") == 0 && opened == nullptr;
   current_name = is_stdin ? kStdinName : name;
   show_name(current_name);
   current_findings = 0;
   ++tally.files;
-  std::FILE* in = is_stdin ? stdin : opened != nullptr ? opened : open_file(name, json);
+  std::FILE* in = is_stdin ? stdin : opened != nullptr ? opened : open_file(name);
   if (in == nullptr) {
     return;
   }
@@ -136,7 +196,7 @@ void check_one(const Config* config, const char* name, std::FILE* discard, bool 
     std::fclose(in);
   }
   if (status != 0) {
-    report_failed_check(reason, failure, json);
+    report_failed_check(reason, failure);
   }
   if (current_findings != 0) {
     ++tally.files_with_findings;
@@ -161,7 +221,7 @@ void check_tree(const Config* config, const char* dir, std::FILE* discard, Check
   for (WalkStep step = walk_next(); step.kind != WalkKind::kDone; step = walk_next()) {
     std::FILE* in = step.kind == WalkKind::kFile ? fdopen(step.fd, "r") : nullptr;
     if (in != nullptr) {
-      check_one(config, step.name, discard, options.json, in);
+      check_one(config, step.name, discard, in);
       continue;
     }
     if (step.kind == WalkKind::kFile) {
@@ -169,11 +229,11 @@ void check_tree(const Config* config, const char* dir, std::FILE* discard, Check
       close(step.fd);
       std::string message = std::string("Unable to open input file ") + step.name + ": " + std::strerror(reason);
       ++tally.files;
-      report_trouble(step.name, message.c_str(), options.json);
+      report_trouble(step.name, message.c_str());
       continue;
     }
     tally.files += step.kind == WalkKind::kBadFile ? 1 : 0;
-    report_trouble(step.name, step.message, options.json);
+    report_trouble(step.name, step.message);
   }
   walk_end();
 }
@@ -201,6 +261,16 @@ std::FILE* open_discard() {
 
 }  // namespace
 
+bool parse_finding_format(const char* name, FindingFormat* format) {
+  for (std::size_t i = 0; i < kFormatCount; ++i) {
+    if (std::strcmp(name, kFormatNames[i]) == 0) {
+      *format = static_cast<FindingFormat>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
 int check_files(const Config* config, char* const files[], int count, CheckOptions options) {
   std::FILE* discard = open_discard();
   if (discard == nullptr) {
@@ -209,7 +279,11 @@ int check_files(const Config* config, char* const files[], int count, CheckOptio
   tally = Tally{};
   std::FILE* lines = lines_open(STDOUT_FILENO);
   findings_out = lines != nullptr ? lines : stdout;
-  const FindingSink previous = install_finding_sink(options.json ? write_json_line : write_text_finding);
+  writer = &kFormats[static_cast<std::size_t>(options.format)];
+  const FindingSink previous = install_finding_sink(writer->finding);
+  if (writer->begin != nullptr) {
+    writer->begin();
+  }
   static char stdin_name[] = "-";
   char* const only_stdin[] = {stdin_name};
   if (count == 0) {
@@ -220,8 +294,11 @@ int check_files(const Config* config, char* const files[], int count, CheckOptio
     if (names_directory(files[i])) {
       check_tree(config, files[i], discard, options);
     } else {
-      check_one(config, files[i], discard, options.json);
+      check_one(config, files[i], discard);
     }
+  }
+  if (writer->end != nullptr) {
+    writer->end(tally.unreadable == 0);
   }
   install_finding_sink(previous);
   std::fclose(discard);

@@ -76,6 +76,8 @@ void append_byte(std::string& line, unsigned char c) {
   }
 }
 
+}  // namespace
+
 void append_json_string(std::string& line, const char* bytes, std::size_t length) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes);
   const unsigned char* const end = p + length;
@@ -95,6 +97,8 @@ void append_json_string(std::string& line, const char* bytes, std::size_t length
   }
   line.push_back('"');
 }
+
+namespace {
 
 void append_field(std::string& line, const char* name, const char* value) {
   line.append(",\"").append(name).append("\":");
@@ -131,6 +135,7 @@ void write_json_finding(const char* file, const Finding& finding, std::FILE* out
   begin_object(json_line, file);
   append_number(json_line, finding.line);
   json_line.append(",\"kind\":\"").append(finding_kind_name(finding.kind)).append("\"");
+  json_line.append(",\"rule\":\"").append(finding_rule(finding)).append("\"");
   if (finding.tag != nullptr) {
     append_field(json_line, "tag", finding.tag);
   }
@@ -155,7 +160,7 @@ void write_json_finding(const char* file, const Finding& finding, std::FILE* out
 
 void write_json_error(const char* file, const char* message, std::FILE* out) {
   begin_object(json_line, file);
-  json_line.append("null,\"kind\":\"error\"");
+  json_line.append("null,\"kind\":\"error\",\"rule\":\"").append(kReadErrorRule).append("\"");
   append_field(json_line, "message", message);
   json_line.append("}\n");
   (void)put_line(out);

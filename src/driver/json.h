@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "policy/findings.h"
 
@@ -14,15 +15,17 @@
 // Python's surrogateescape uses, so that a reader can get the exact bytes
 // back (os.fsencode in Python). Returns 0, or EOF when a write failed.
 int write_json_string(const char* bytes, std::size_t length, std::FILE* out);
+// Appends bytes[0, length) to line as write_json_string writes them.
+void append_json_string(std::string& line, const char* bytes, std::size_t length);
 
 // Writes finding as one JSON object on a line of its own: "file", "line",
-// "kind" (warning, removed, unsafe-url), "tag" and "attribute" where the
+// "kind" (warning, removed, unsafe-url), "rule" (finding_rule), "tag" and "attribute" where the
 // finding has one, "end_line" for a region (null when it ran to the end of
 // the input) and "message".
 void write_json_finding(const char* file, const Finding& finding, std::FILE* out);
 
-// Writes an object of kind "error" for a file that could not be checked,
-// with "line" null and message.
+// Writes an object of kind "error" and rule "read-error" for a file that
+// could not be checked, with "line" null and message.
 void write_json_error(const char* file, const char* message, std::FILE* out);
 
 #endif

@@ -46,6 +46,8 @@ struct Options {
   bool quiet = false;    // -q: no summary in check mode
   bool report = false;   // -r: every removal reported
   bool json = false;     // --json: findings as JSON lines
+  const char* format = nullptr;  // --format: its argument
+  FindingFormat finding_format = FindingFormat::kGnu;
   bool answered = false;  // -h or -V answered: nothing else to do
   const char* output = nullptr;  // -o: the output file
   const char* suffixes = nullptr;  // --ext: of the files found in directories
@@ -67,7 +69,10 @@ constexpr const char* kUsage =
     "  -q, --quiet    in check mode, no summary line\n"
     "      --ext LIST in check mode, the suffixes of the files found in a\n"
     "                 directory (default html,htm)\n"
-    "      --json     findings as JSON lines\n"
+    "      --format=FORMAT\n"
+    "                 findings as gnu (FILE:LINE: message, the default), json,\n"
+    "                 sarif (one SARIF log, check mode) or github (check mode)\n"
+    "      --json     findings as JSON lines, as --format=json\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "  --             end of options: the next argument is a file\n"
@@ -167,8 +172,54 @@ int short_options(int argc, char* argv[], int* index) {
   return 0;
 }
 
+// --format=FORMAT or --format FORMAT; the name is looked up once every
+// option is read (choose_format).
+int format_option(const char* name, int argc, char* argv[], int* index) {
+  const char* value = nullptr;
+  if (name[6] == '=') {
+    value = name + 7;
+  } else if (*index + 1 < argc) {
+    *index += 1;
+    value = argv[*index];
+  } else {
+    std::fputs("No argument for --format option\n", stderr);
+    return 1;
+  }
+  if (options.format != nullptr) {
+    std::fputs("Option --format may occur only once\n", stderr);
+    return 1;
+  }
+  options.format = value;
+  return 0;
+}
+
+// The format of findings, from --format and --json, which must agree;
+// sarif and github are logs of many files, for check mode only.
+int choose_format() {
+  if (options.format == nullptr) {
+    options.finding_format = options.json ? FindingFormat::kJson : FindingFormat::kGnu;
+    return 0;
+  }
+  if (!parse_finding_format(options.format, &options.finding_format)) {
+    std::fprintf(stderr, "Unknown format %s\n", options.format);
+    return 1;
+  }
+  if (options.json && options.finding_format != FindingFormat::kJson) {
+    std::fprintf(stderr, "Options --json and --format=%s cannot be used together\n", options.format);
+    return 1;
+  }
+  options.json = options.finding_format == FindingFormat::kJson;
+  const bool for_many = options.finding_format == FindingFormat::kSarif ||
+                        options.finding_format == FindingFormat::kGithub;
+  if (for_many && !options.check) {
+    std::fprintf(stderr, "Format %s is only for check mode\n", options.format);
+    return 1;
+  }
+  return 0;
+}
+
 // --NAME; an unknown one is reported as the letter '-', as it always was.
-int long_option(const char* name) {
+int long_option(const char* name, int argc, char* argv[], int* index) {
   constexpr struct {
     const char* name;
     char letter;
@@ -181,6 +232,9 @@ int long_option(const char* name) {
   if (std::strcmp(name, "json") == 0) {
     options.json = true;
     return 0;
+  }
+  if (std::strncmp(name, "format", 6) == 0 && (name[6] == '\0' || name[6] == '=')) {
+    return format_option(name, argc, argv, index);
   }
   return flag_option('-');
 }
@@ -269,7 +323,7 @@ int get_args(int argc, char* argv[]) {
     } else if (std::strncmp(arg, "--ext", 5) == 0 && (arg[5] == '\0' || arg[5] == '=')) {
       status = ext_option(arg, argc, argv, &index);
     } else if (arg[1] == '-') {
-      status = long_option(arg + 2);
+      status = long_option(arg + 2, argc, argv, &index);
     } else {
       status = short_options(argc, argv, &index);
     }
@@ -279,6 +333,9 @@ int get_args(int argc, char* argv[]) {
   }
   if (options.answered) {
     return 0;
+  }
+  if (choose_format() != 0) {
+    return 1;
   }
   if (options.check) {
     return take_files(argc, argv, index);
@@ -317,6 +374,7 @@ bool asks_for_check(int argc, char* argv[]) {
       }
       const bool takes_next = std::strcmp(arg, "--ext") == 0 && index + 1 < argc && argv[index + 1][0] != '-';
       index += takes_next ? 1 : 0;
+      index += std::strcmp(arg, "--format") == 0 ? 1 : 0;
       continue;
     }
     for (const char* p = arg + 1; *p != '\0'; ++p) {
@@ -492,7 +550,8 @@ int filter() {
 int run() {
   install_removal_report(options.report);
   if (options.check) {
-    return check_files(config, options.files, options.file_count, CheckOptions{options.json, options.quiet, options.suffixes});
+    return check_files(config, options.files, options.file_count, CheckOptions{options.finding_format, options.quiet, options.suffixes});
+    return check_files(config, options.files, options.file_count, CheckOptions{options.finding_format, options.quiet});
   }
   return filter();
 }

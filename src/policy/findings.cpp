@@ -97,6 +97,66 @@ class LineBuilder {
   std::size_t used_ = 0;
 };
 
+// The rules in the order finding_rules lists them; the ids are named once
+// here so that finding_rule and the list cannot disagree.
+enum RuleIndex {
+  kTagWarned,
+  kAttributeWarned,
+  kCommentWarned,
+  kTagRemoved,
+  kAttributeRemoved,
+  kCommentRemoved,
+  kRegionRemoved,
+  kUnterminatedRemoved,
+  kUnsafeUrlRule,
+  kReadError,
+  kRuleCount
+};
+
+constexpr FindingRule kRules[kRuleCount] = {
+    {"tag-warned", "A start or end tag the configuration warns of."},
+    {"attribute-warned", "An attribute the configuration warns of."},
+    {"comment-warned", "A comment, which the configuration warns of."},
+    {"tag-removed", "A start or end tag removed by the configuration."},
+    {"attribute-removed", "An attribute removed by the configuration."},
+    {"comment-removed", "A comment removed by the configuration."},
+    {"region-removed", "A region removed with the start tag that opened it."},
+    {"unterminated-removed", "An unterminated tag removed at the end of the input."},
+    {"unsafe-url", "An attribute whose URL safe mode does not let through."},
+    {kReadErrorRule, "A file that could not be read or checked."},
+};
+
+// Warnings have no region and no unterminated tag: those are removals only.
+RuleIndex warned_rule(FindingSubject subject) {
+  switch (subject) {
+    case FindingSubject::kStartTag:
+    case FindingSubject::kEndTag:
+      return kTagWarned;
+    case FindingSubject::kAttribute:
+      return kAttributeWarned;
+    default:
+      break;
+  }
+  return kCommentWarned;
+}
+
+RuleIndex removed_rule(FindingSubject subject) {
+  switch (subject) {
+    case FindingSubject::kStartTag:
+    case FindingSubject::kEndTag:
+      return kTagRemoved;
+    case FindingSubject::kAttribute:
+      return kAttributeRemoved;
+    case FindingSubject::kComment:
+      return kCommentRemoved;
+    case FindingSubject::kRegion:
+      return kRegionRemoved;
+    case FindingSubject::kUnterminated:
+      break;
+  }
+  return kUnterminatedRemoved;
+}
+
 int removed_message(const Finding& f, char* buffer, std::size_t size) {
   switch (f.subject) {
     case FindingSubject::kStartTag:
@@ -223,4 +283,21 @@ const char* finding_kind_name(FindingKind kind) {
       break;
   }
   return "warning";
+}
+
+const char* finding_rule(const Finding& finding) {
+  switch (finding.kind) {
+    case FindingKind::kRemoved:
+      return kRules[removed_rule(finding.subject)].id;
+    case FindingKind::kUnsafeUrl:
+      return kRules[kUnsafeUrlRule].id;
+    case FindingKind::kWarning:
+      break;
+  }
+  return kRules[warned_rule(finding.subject)].id;
+}
+
+const FindingRule* finding_rules(std::size_t* count) {
+  *count = kRuleCount;
+  return kRules;
 }

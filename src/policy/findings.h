@@ -75,4 +75,24 @@ std::size_t finding_message_raw(const Finding& finding, char* buffer, std::size_
 // The name of the finding's kind: "warning", "removed", "unsafe-url".
 [[nodiscard]] const char* finding_kind_name(FindingKind kind);
 
+// A rule: the stable id that a finding's kind and subject make together,
+// which users filter and count on, and a sentence on what it reports.
+struct FindingRule {
+  const char* id;
+  const char* description;
+};
+
+// The rule of a file that could not be read or checked, which is no
+// Finding of the policy's.
+constexpr const char* kReadErrorRule = "read-error";
+
+// The id of finding's rule: "tag-warned", "attribute-warned",
+// "comment-warned", "tag-removed", "attribute-removed", "comment-removed",
+// "region-removed", "unterminated-removed" or "unsafe-url"; a static string.
+[[nodiscard]] const char* finding_rule(const Finding& finding);
+
+// Every rule, read-error last; *count is set to their number. The array
+// is static and its order does not change from run to run.
+[[nodiscard]] const FindingRule* finding_rules(std::size_t* count);
+
 #endif

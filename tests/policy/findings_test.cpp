@@ -132,4 +132,40 @@ TEST(FindingTexts, LongestEscapedNamesFit) {
   EXPECT_EQ(usual_line(finding), "line 1: " + shown + " tag with unsafe URL in attribute " + shown + "\n");
 }
 
+// Every kind and subject the policy reports has its rule, and every rule
+// but read-error is some finding's: the list and the mapping agree.
+TEST(FindingRules, EachFindingHasItsListedRule) {
+  const struct {
+    FindingKind kind;
+    FindingSubject subject;
+    const char* rule;
+  } cases[] = {
+      {FindingKind::kWarning, FindingSubject::kStartTag, "tag-warned"},
+      {FindingKind::kWarning, FindingSubject::kEndTag, "tag-warned"},
+      {FindingKind::kWarning, FindingSubject::kAttribute, "attribute-warned"},
+      {FindingKind::kWarning, FindingSubject::kComment, "comment-warned"},
+      {FindingKind::kRemoved, FindingSubject::kStartTag, "tag-removed"},
+      {FindingKind::kRemoved, FindingSubject::kEndTag, "tag-removed"},
+      {FindingKind::kRemoved, FindingSubject::kAttribute, "attribute-removed"},
+      {FindingKind::kRemoved, FindingSubject::kComment, "comment-removed"},
+      {FindingKind::kRemoved, FindingSubject::kRegion, "region-removed"},
+      {FindingKind::kRemoved, FindingSubject::kUnterminated, "unterminated-removed"},
+      {FindingKind::kUnsafeUrl, FindingSubject::kAttribute, "unsafe-url"},
+  };
+  std::size_t count = 0;
+  const FindingRule* rules = finding_rules(&count);
+  std::vector<std::string> unused;
+  for (std::size_t i = 0; i < count; ++i) {
+    EXPECT_NE(std::string(rules[i].description), "");
+    unused.emplace_back(rules[i].id);
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rule);
+    const std::string rule = finding_rule(Finding{c.kind, c.subject, 1, 0, "A", "HREF"});
+    EXPECT_EQ(rule, c.rule);
+    std::erase(unused, rule);
+  }
+  EXPECT_EQ(unused, std::vector<std::string>{kReadErrorRule});
+}
+
 }  // namespace
