@@ -131,11 +131,22 @@ constexpr const char* kFormatNames[kFormatCount] = {"gnu", "json", "sarif", "git
 
 const FormatWriter* writer = &kFormats[0];
 
+// Writes a message naming a file on standard error, with the control bytes
+// of the name escaped as in findings: a file name must not move the
+// terminal's cursor either. Formats that carry the message (JSON) escape
+// it their own way.
+void write_message(const char* message) {
+  std::string shown(4 * std::strlen(message) + 2, '\0');
+  shown.resize(escape_controls(message, shown.data(), shown.size() - 1));
+  shown.push_back('\n');
+  (void)lines_put(stderr, shown.data(), shown.size());
+}
+
 // A file that could not be checked: named on standard error with the
 // reason, and in the machine-read formats too, so that a reader of them
 // sees the gap.
 void report_trouble(const char* name, const char* message) {
-  std::fprintf(stderr, "%s\n", message);
+  write_message(message);
   if (writer->trouble != nullptr) {
     writer->trouble(name, message);
   }
@@ -144,15 +155,14 @@ void report_trouble(const char* name, const char* message) {
 
 // Opens a named file; null after reporting why it cannot be.
 std::FILE* open_file(const char* name) {
-  std::array<char, 64 + kFindingMessageSize> message{};
   if (name[0] == '\0') {
     report_trouble(name, "Name of specified input file is empty");
     return nullptr;
   }
   std::FILE* in = std::fopen(name, "r");
   if (in == nullptr) {
-    std::snprintf(message.data(), message.size(), "Unable to open input file %s: %s", name, std::strerror(errno));
-    report_trouble(name, message.data());
+    const std::string message = std::string("Unable to open input file ") + name + ": " + std::strerror(errno);
+    report_trouble(name, message.c_str());
   }
   return in;
 }
@@ -161,17 +171,16 @@ std::FILE* open_file(const char* name) {
 // error as it happened; any other failure is named here, with the file (a
 // page too large for the memory is the one that happens).
 void report_failed_check(int read_reason, int failure) {
-  std::array<char, 64 + kFindingMessageSize> message{};
+  std::string message;
   if (read_reason != 0) {
-    std::snprintf(message.data(), message.size(), "Unable to read input file %s: %s", current_name,
-                  std::strerror(read_reason));
+    message = std::string("Unable to read input file ") + current_name + ": " + std::strerror(read_reason);
   } else {
-    std::snprintf(message.data(), message.size(), "Unable to check input file %s: %s", current_name,
-                  failure == ENOMEM || failure == 0 ? "out of memory" : std::strerror(failure));
-    std::fprintf(stderr, "%s\n", message.data());
+    message = std::string("Unable to check input file ") + current_name + ": " +
+              (failure == ENOMEM || failure == 0 ? "out of memory" : std::strerror(failure));
+    write_message(message.c_str());
   }
   if (writer->trouble != nullptr) {
-    writer->trouble(current_name, message.data());
+    writer->trouble(current_name, message.c_str());
   }
   ++tally.unreadable;
 }

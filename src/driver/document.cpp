@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "policy/findings.h"
 #include "policy/tscrub02.h"
@@ -16,7 +17,11 @@ void report_read_error(const char* name) {
   if (name == nullptr) {
     std::perror("Unable to read HTML");
   } else {
-    std::fprintf(stderr, "Unable to read input file %s: %s\n", name, std::strerror(errno));
+    // The name escaped as findings have it: it may hold any byte.
+    const std::string message = std::string("Unable to read input file ") + name + ": " + std::strerror(errno);
+    std::string shown(4 * message.size() + 1, '\0');
+    shown.resize(escape_controls(message.c_str(), shown.data(), shown.size()));
+    std::fprintf(stderr, "%s\n", shown.c_str());
   }
 }
 

@@ -230,6 +230,11 @@ def case_file_names_with_control_bytes(r):
     result = subprocess.run([r.tessel, "-c", "-q", "--json", "-f", "lint.cfg", os.fsdecode(name)],
                             capture_output=True, cwd=r.tmp, env=r.env(), timeout=TIMEOUT)
     expect(json.loads(result.stdout)["file"], os.fsdecode(name), "JSON file name")
+    # Nor in the message that names a file that cannot be read.
+    result = subprocess.run([r.tessel, "-c", "-q", "-f", "lint.cfg", "gone\x1b[2J.html"], capture_output=True,
+                            cwd=r.tmp, env=r.env(), timeout=TIMEOUT)
+    expect((result.returncode, result.stderr),
+           (2, b"Unable to open input file gone\\x1B[2J.html: No such file or directory\n"), "message")
 
 
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
