@@ -24,7 +24,6 @@
 
 namespace {
 
-
 struct Tally {
   unsigned long files = 0;
   unsigned long findings = 0;
@@ -44,10 +43,10 @@ std::string shown_name;
 std::string finding_line;
 
 void show_name(const char* name) {
-  const std::size_t length = std::strlen(name);
-  shown_name.resize(4 * length + 1);
-  shown_name.resize(escape_controls(name, shown_name.data(), shown_name.size()));
+  shown_name.clear();
+  append_escaped_controls(shown_name, name);
 }
+
 unsigned long current_findings = 0;
 Tally tally;
 
@@ -136,8 +135,8 @@ const FormatWriter* writer = &kFormats[0];
 // terminal's cursor either. Formats that carry the message (JSON) escape
 // it their own way.
 void write_message(const char* message) {
-  std::string shown(4 * std::strlen(message) + 2, '\0');
-  shown.resize(escape_controls(message, shown.data(), shown.size() - 1));
+  std::string shown;
+  append_escaped_controls(shown, message);
   shown.push_back('\n');
   (void)lines_put(stderr, shown.data(), shown.size());
 }

@@ -19,8 +19,8 @@ void report_read_error(const char* name) {
   } else {
     // The name escaped as findings have it: it may hold any byte.
     const std::string message = std::string("Unable to read input file ") + name + ": " + std::strerror(errno);
-    std::string shown(4 * message.size() + 1, '\0');
-    shown.resize(escape_controls(message.c_str(), shown.data(), shown.size()));
+    std::string shown;
+    append_escaped_controls(shown, message.c_str());
     std::fprintf(stderr, "%s\n", shown.c_str());
   }
 }

@@ -231,6 +231,12 @@ std::size_t escape_controls(const char* text, char* buffer, std::size_t size) {
   return length;
 }
 
+void append_escaped_controls(std::string& to, const char* text) {
+  const std::size_t start = to.size();
+  to.resize(start + 4 * std::strlen(text) + 1);
+  to.resize(start + escape_controls(text, to.data() + start, to.size() - start));
+}
+
 void write_usual_finding(const Finding& finding, std::FILE* out) {
   EscapedName tag;
   EscapedName attribute;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 enum class FindingKind { kWarning, kRemoved, kUnsafeUrl };
 
@@ -56,6 +57,10 @@ void write_usual_finding(const Finding& finding, std::FILE* out);
 // terminal or the log that shows it. NUL-terminated, cut short to fit size
 // bytes (size > 0), never inside an escape; returns the length written.
 std::size_t escape_controls(const char* text, char* buffer, std::size_t size);
+
+// The whole of text escaped as escape_controls does it, for texts of any
+// length (file names, messages that hold them) appended to to.
+void append_escaped_controls(std::string& to, const char* text);
 
 // Names are at most 127 bytes, four times as long with every byte escaped.
 constexpr std::size_t kFindingNameMax = 127;

@@ -168,4 +168,11 @@ TEST(FindingRules, EachFindingHasItsListedRule) {
   EXPECT_EQ(unused, std::vector<std::string>{kReadErrorRule});
 }
 
+TEST(Findings, EscapedControlsAppendTextsOfAnyLength) {
+  std::string shown = "name: ";
+  const std::string long_name = std::string(3000, 'x') + "\x1b\n";
+  append_escaped_controls(shown, long_name.c_str());
+  EXPECT_EQ(shown, "name: " + std::string(3000, 'x') + "\\x1B\\x0A");
+}
+
 }  // namespace
