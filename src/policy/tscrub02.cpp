@@ -16,17 +16,22 @@
 //
 // Safe mode also keeps dropped markup from joining what is written around
 // it: a '<' that is text, written just before the text after dropped
-// markup, must not make a tag with it (see held_lt). And it never
-// writes a raw-text start tag that the browser may ignore where the output
-// stands, inside a <select> it was given, say (see IgnoringParents).
+// markup, must not make a tag with it (see held_lt).
+//
+// And the output stays inside the element of the page it is pasted into:
+// the tree model (treemodel.h) follows what the browser builds from what is
+// written; a tag the browser would ignore where it stands (a <style> inside
+// a <select>, whose text would be markup to the browser) or that would reach
+// into the page (a </div> of the page's own) is not written, and at the end
+// the model closes whatever the output left open.
 //
 // Nor may the output join what follows it: it is pasted into pages next to
 // other text and other filtered fragments. So in safe mode the output ends
 // with the browser's tokenizer back in its data state: no comment left open
 // (the scanner drops those), no '<' or "</" of text at the end (written as
 // "&lt;"), and no raw-text element left open: the one repair safe mode
-// makes is to write the end tag of a kept one that the input never closed
-// (see end_of_output). <plaintext>, which nothing closes, and <noscript>,
+// makes there is to write the end tag of a kept one that the input never
+// closed, before the end tags the tree model writes (see end_of_output). <plaintext>, which nothing closes, and <noscript>,
 // whose content is markup to readers that run no script, are never written.
 //
 // Nor is anything that acts on the page around the output wherever it
@@ -52,6 +57,7 @@
 
 #include "policy/attredit.h"
 #include "policy/findings.h"
+#include "policy/treemodel.h"
 #include "policy/urlcheck.h"
 #include "scanner/cclass.h"
 #include "scanner/scrub.h"
@@ -100,21 +106,9 @@ std::size_t held_lt = 0;
 Action tag_action = ACTION_KEEP;  // the action scrub_tag found for name_buff
 const CfgTag* tag_entry = nullptr;  // and the tag's entry, when it is named
 
-// What the output has given the browser that makes it ignore the start tag
-// of a raw-text element, and read its content as markup, where the scanner
-// reads text (safe mode): an open <select>, a <col> first in a <template>.
-// (A <frameset> would too, but safe mode never writes one.) Only tags
-// written count, since the browser sees no others.
-// Without the document tree each of these errs towards being set, and a
-// raw-text start tag is then never written.
-struct IgnoringParents {
-  // The <template> elements open when each open <select> was written: a
-  // </select> inside a later <template> closes nothing.
-  std::vector<std::size_t> selects;
-  std::size_t templates = 0;
-  bool template_columns = false;  // a <col> was written inside a <template>
-};
-IgnoringParents output_parents;
+// Whether the start tag being judged is written without attributes (safe
+// mode), as far as its piece shows.
+bool tag_bare = false;
 
 }  // namespace
 
@@ -145,58 +139,7 @@ void start_afresh() {
   regions.clear();
   region_names() = RegionNames{};
   held_lt = 0;
-  output_parents = IgnoringParents{};
-}
-
-void note_written_select(bool end_tag) {
-  std::vector<std::size_t>& selects = output_parents.selects;
-  const bool select_in_this_template = !selects.empty() && selects.back() == output_parents.templates;
-  if (!end_tag && !select_in_this_template) {
-    selects.push_back(output_parents.templates);  // a second <select> closes the first
-  } else if (end_tag && select_in_this_template) {
-    selects.pop_back();
-  }
-}
-
-void note_written_template(bool end_tag) {
-  if (!end_tag) {
-    ++output_parents.templates;
-    return;
-  }
-  if (output_parents.templates == 0) {
-    return;  // closes nothing
-  }
-  --output_parents.templates;
-  std::vector<std::size_t>& selects = output_parents.selects;
-  while (!selects.empty() && selects.back() > output_parents.templates) {
-    selects.pop_back();  // a <select> inside the closed <template>
-  }
-  if (output_parents.templates == 0) {
-    output_parents.template_columns = false;
-  }
-}
-
-// Notes a tag just written, in safe mode.
-void note_written_tag(bool end_tag) {
-  switch (name_buff[0]) {  // most tags are none of these
-    case 'S':
-      if (tag_is("SELECT")) {
-        note_written_select(end_tag);
-      }
-      break;
-    case 'T':
-      if (tag_is("TEMPLATE")) {
-        note_written_template(end_tag);
-      }
-      break;
-    case 'C':
-      if (!end_tag && output_parents.templates > 0 && tag_is("COL")) {
-        output_parents.template_columns = true;
-      }
-      break;
-    default:
-      break;
-  }
+  tree_reset();
 }
 
 // Browsers build an <img> from an <image> start tag (outside SVG), so it is
@@ -204,30 +147,6 @@ void note_written_tag(bool end_tag) {
 void judge_as_browsers_build() {
   if (name_buff[0] == 'I' && tag_is("IMAGE")) {
     std::memcpy(name_buff.data(), "IMG", sizeof "IMG");
-  }
-}
-
-// Whether the browser may ignore the raw-text start tag being judged where
-// the output stands, and read its content as markup; closing_select tells
-// that the tag, written, closes the innermost open <select> first.
-bool raw_text_may_be_ignored(bool closing_select) {
-  return output_parents.selects.size() > (closing_select ? 1U : 0U) || output_parents.template_columns;
-}
-
-// Whether the start tag being judged, written, makes the browser close the
-// <select> it stands in before inserting the tag: <input>, <keygen> and
-// <textarea> do, when the <select> was opened in the same <template> (or
-// outside all). A <textarea> is then an ordinary raw-text element again.
-bool closes_open_select() {
-  const std::vector<std::size_t>& selects = output_parents.selects;
-  if (selects.empty() || selects.back() != output_parents.templates) {
-    return false;
-  }
-  switch (name_buff[0]) {
-    case 'I': return tag_is("INPUT");
-    case 'K': return tag_is("KEYGEN");
-    case 'T': return tag_is("TEXTAREA");
-    default: return false;
   }
 }
 
@@ -314,8 +233,10 @@ void end_of_output(std::FILE* out) {
     (void)put_bytes(">", 1, out);
   } else if (held_lt != 0) {
     (void)put_bytes("&lt;/", held_lt == 1 ? 4 : 5, out);
+    tree_text("&lt;", 4);
   }
   held_lt = 0;
+  (void)tree_close_all(out);
 }
 
 }  // namespace
@@ -462,12 +383,13 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   // scanner leaves the frame, and the browser, which never entered, reads
   // on alike. A self-closing <svg/> holds nothing, but goes too: safe mode
   // writes no SVG or MathML.
-  const bool closing_select = safe && closes_open_select();
+  // And in safe mode a start tag the browser would ignore where the output
+  // stands, or that would change the page around it, is not written: the
+  // tree model, asked last, takes in only what is written.
   const bool is_written =
       action != ACTION_DROP && !dropping() &&
-      !(safe && (tag_opened_frame() || tag_closed_at_once() ||
-                 acts_on_whole_page() ||
-                 ((raw_text_may_be_ignored(closing_select) || is_never_written_raw_text()) && has_raw_text())));
+      !(safe && (tag_opened_frame() || tag_closed_at_once() || acts_on_whole_page() ||
+                 (is_never_written_raw_text() && has_raw_text()) || !tree_start_tag(name_buff.data(), tag_bare)));
   if (!is_written) {
     if (has_raw_text() || tag_opened_frame()) {
       open_region(line);
@@ -475,12 +397,6 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
       report_removed_tag(false, line);
     }
     return 0;
-  }
-  if (safe) {
-    if (closing_select) {
-      output_parents.selects.pop_back();
-    }
-    note_written_tag(false);
   }
   return write_start_tag(piece, out, line, action);
 }
@@ -517,14 +433,14 @@ int scrub_end_tag(const char* piece, const char* name, std::FILE* out, unsigned 
   if (dropping()) {
     return 0;
   }
+  // The end tag of a raw-text element closes it in the browser wherever it
+  // stands; any other end tag in safe mode goes through the tree model, which
+  // keeps out those that would close what the output did not open.
   const bool is_written = (action == ACTION_KEEP || action == ACTION_WARN || action == ACTION_EDIT) &&
-                          !(safe && acts_on_whole_page());
+                          !(safe && (acts_on_whole_page() || (!reading_raw_text() && !tree_end_tag(name_buff.data()))));
   if (!is_written) {
     report_removed_tag(true, line);
     return 0;
-  }
-  if (safe) {
-    note_written_tag(true);
   }
   write_end_tag(piece, name, out);
   return 0;
@@ -546,6 +462,14 @@ bool is_void_element() { return std::any_of(kVoidElements.begin(), kVoidElements
 // way, so it closes no region, whatever region is open.
 Action effective_action(Action action) {
   return action == ACTION_DROP_ALL && is_void_element() ? ACTION_DROP : action;
+}
+
+// Whether nothing but separators follows a tag's name.
+bool is_bare(const char* after_name) {
+  while (has_class(*after_name, kSeparator)) {
+    ++after_name;
+  }
+  return *after_name == '\0';
 }
 
 bool is_safe_mode() { return cfg_valid(config) != 0 && cfg_mode(config) == MODE_SAFE; }
@@ -607,7 +531,8 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
   safe = is_safe_mode();
   bool end_tag = false;
   const char* name = find_tag_name(piece, &end_tag);
-  copy_upper(name, name_buff, safe ? kEndsSafeTagName : kEndsClassicTagName);
+  const char* const after_name = copy_upper(name, name_buff, safe ? kEndsSafeTagName : kEndsClassicTagName);
+  tag_bare = safe && is_bare(after_name);
   if (safe && !end_tag) {
     judge_as_browsers_build();
   }
@@ -650,6 +575,9 @@ int scrub_text(const char* piece, std::FILE* out, unsigned long /*line*/) {
     written = joins_lt ? put_reference_then(piece, length, out) : put_bytes(piece, length, out);
   }
   held_lt = held;
+  if (safe && !reading_raw_text()) {
+    tree_text(piece, piece_length(piece));
+  }
   if (written == EOF) {
     std::perror("Unable to write HTML");
     return 1;

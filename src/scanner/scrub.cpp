@@ -553,6 +553,8 @@ std::size_t frame_depth() { return safe_scan ? safescan::frame_depth() : 0; }
 
 bool tag_closed_at_once() { return safe_scan && safescan::tag_closed_at_once(); }
 
+bool reading_raw_text() { return safe_scan && safescan::raw_text_element() != nullptr; }
+
 const char* raw_text_left_open() { return safe_scan ? safescan::raw_text_element() : nullptr; }
 
 bool script_double_escaped() { return safe_scan && safescan::in_double_escaped_script(); }

@@ -102,6 +102,11 @@ bool install_join_runs(bool on);
 // inside it, so the policy drops the tag alone, whatever its action.
 [[nodiscard]] bool tag_closed_at_once();
 
+// In safe mode, whether the scanner is reading the text of a raw-text
+// element: the text piece handed over is that text, or the end tag handed
+// over is the one that ends it. False in classic mode.
+[[nodiscard]] bool reading_raw_text();
+
 // In safe mode, at the end of the input: the name (lower case) of the
 // raw-text element whose text the input ended in (its end tag never came),
 // or null when it ended in none; null in classic mode.

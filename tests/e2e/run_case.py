@@ -38,7 +38,9 @@ Flags after the section name: '-n' drops the content's final line end,
 fresh temporary directory as the current directory, with LC_ALL=C, HOME an
 empty directory and TESSEL_CFG unset unless the case sets them. Output is
 compared byte for byte. TESSEL_E2E_WRAPPER, if set, is a command prefix
-(for example valgrind) put before the binary.
+(for example valgrind) put before the binary. With TESSEL_E2E_UPDATE=1 the
+stdout and stderr sections that differ are rewritten with what the binary
+gave (review the diff before committing it).
 """
 import codecs
 import difflib
@@ -191,6 +193,8 @@ def run_one(binary, case_path, src, title, sections):
             if name == "status":
                 want = want.strip() + b"\n"
             if want != actual[name]:
+                if section is not None and name != "status":
+                    UPDATES.append((section, actual[name]))
                 if not failed:
                     print(f"FAIL: {title}")
                 failed = True
@@ -221,6 +225,35 @@ def check_after(case_path, title, sections, tmp, failed):
     return failed
 
 
+UPDATES = []
+
+
+def encode_section(section, data):
+    """The lines and flags that make section's content data."""
+    flags = [f for f in section.flags if f != "-n"]
+    if "esc" in flags:
+        text = "".join(chr(b) if b == 10 or (32 <= b < 127 and b != 92) else
+                       ("\\\\" if b == 92 else f"\\x{b:02x}") for b in data)
+    else:
+        text = data.decode("latin-1")
+    if text and not text.endswith("\n"):
+        text += "\n"
+        flags.insert(0, "-n")
+    return text, flags
+
+
+def update(case_path):
+    with open(case_path, encoding="latin-1", newline="") as f:
+        lines = f.readlines()
+    for section, data in sorted(UPDATES, key=lambda u: -u[0].first_line):
+        text, flags = encode_section(section, data)
+        head = " ".join(["@@", section.name] + ([section.arg] if isinstance(section.arg, str) else []) + flags)
+        end = section.last_line if section.lines else section.first_line
+        lines[section.first_line - 1:end] = [head + "\n"] + text.splitlines(keepends=True)
+    with open(case_path, "w", encoding="latin-1", newline="") as f:
+        f.writelines(lines)
+
+
 def main():
     binary, case_path, src = os.path.abspath(sys.argv[1]), sys.argv[2], os.path.abspath(sys.argv[3])
     cases = parse(case_path)
@@ -232,6 +265,9 @@ def main():
         if run_one(binary, case_path, src, f"{title} (line {line})", sections):
             failures += 1
     print(f"{len(cases) - failures} of {len(cases)} cases passed")
+    if UPDATES and os.environ.get("TESSEL_E2E_UPDATE") == "1":
+        update(case_path)
+        print(f"{case_path}: {len(UPDATES)} sections rewritten")
     return 1 if failures else 0
 
 

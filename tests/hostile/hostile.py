@@ -187,7 +187,7 @@ def case_lines_past_32_bits(c):
     unterminated = b"line 4294967297: unterminated tag removed at the end of the input\n"
     for mode, cfg_text, out, err in (
             ("classic", rules, b"\n<b><i", warnings),  # classic mode writes the unterminated tag back
-            ("safe", b"MODE: SAFE\n" + rules, b"\n<b>", warnings + unterminated)):
+            ("safe", b"MODE: SAFE\n" + rules, b"\n<b></b>", warnings + unterminated)):
         cfg = c.write("c.cfg", cfg_text)
         with open(c.path("stdout"), "wb") as fout:
             proc = subprocess.Popen([c.tessel, "-r", "-f", cfg], stdin=subprocess.PIPE, stdout=fout,
