@@ -1393,6 +1393,19 @@ Name next_to_close() {
   return form_open ? Name{kForm} : Name{kNone};
 }
 
+// Void elements, and raw-text ones: the model opens and closes them at once.
+bool opens_nothing(El el) {
+  switch (el) {
+    case kArea: case kBr: case kEmbed: case kImg: case kKeygen: case kWbr: case kInput: case kHr: case kParam:
+    case kSource: case kTrack: case kBase: case kBasefont: case kBgsound: case kLink: case kMeta: case kScript:
+    case kStyle: case kTitle: case kNoframes: case kTextarea: case kIframe: case kNoembed: case kNoscript:
+    case kXmp:
+      return true;
+    default:
+      return false;
+  }
+}
+
 Verdict judge(const char* name, bool bare, bool end_tag) {
   // A name cut short by the policy's buffer is not the browser's name: it
   // could match another element's.
@@ -1422,7 +1435,7 @@ bool tree_start_tag(const char* name, bool bare) {
   if (stack.empty()) {
     tree_reset();
   }
-  if (stack.size() > kMaxOpen || formatting.size() > kMaxFormatting) {
+  if ((stack.size() > kMaxOpen || formatting.size() > kMaxFormatting) && !opens_nothing(known_element(name))) {
     return false;
   }
   const std::uint64_t before = changes;

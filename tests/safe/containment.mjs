@@ -16,7 +16,8 @@
 //      the page (what the page's own markup has is not counted).
 //
 // Then the same with each output followed by the next input's output in the
-// same container ("pair"), and with the page's own <script>, holding
+// same container ("pair"), in a container inside a list item ("list"), and
+// with the page's own <script>, holding
 // hostile text as a JSON string, right after the output ("script"): these
 // count only what the composition adds to the outputs alone.
 //
@@ -82,6 +83,10 @@ function makeHost(before, after) {
 }
 const HOST = makeHost(BEFORE, '</div>' + REST);
 const SCRIPT_HOST = makeHost(BEFORE, PAGE_SCRIPT + '</div>' + REST);
+// A thread of comments, each in a list item: there a stray <li> or </li>
+// of the output would close the page's item.
+const LIST_HOST = makeHost(BEFORE.replace('<div class="comment">', '<ul><li><div class="comment">'),
+  '</div></li><li id="next">next</li></ul>' + REST);
 
 const READINGS = [{ name: '', options: {} }, { name: ' (scripting off)', options: { scriptingEnabled: false } }];
 
@@ -319,6 +324,9 @@ const KINDS = {
   'pair b': "page's elements changed by the next output",
   'pair c': "page's form or account link moved by the next output",
   'pair d': 'markup not allowed, with the next output',
+  'list a': 'output outside the container, in a list item',
+  'list b': "page's elements changed, in a list item",
+  'list c': "page's form or account link moved, in a list item",
   'script b': "page's script changed",
   'script d': "markup not allowed, in the page's script text",
 };
@@ -353,6 +361,9 @@ function main() {
     const known1 = new Set([...alone[i].keys(), ...[...alone[next].keys()].map(relabel)]);
     for (const [key, finding] of inspect(HOST, [outputs[i], outputs[next]], policy)) {
       if (!known1.has(key)) found.push({ key, kind: `pair ${finding.kind}`, text: `${finding.text}, after ${inputs[next].id}` });
+    }
+    for (const [key, finding] of inspect(LIST_HOST, [outputs[i]], policy)) {
+      if (finding.kind !== 'd') found.push({ key: `list ${key}`, kind: `list ${finding.kind}`, text: finding.text });
     }
     for (const [key, finding] of inspect(SCRIPT_HOST, [outputs[i]], policy)) {
       if ((finding.kind === 'd' && !alone[i].has(key)) || (finding.kind === 'b' && scriptChanged(key))) {

@@ -11,9 +11,19 @@ const NAMES = [
   'form', 'input', 'button', 'select', 'option', 'optgroup', 'textarea', 'template', 'style', 'title', 'script',
   'svg', 'math', 'frameset', 'base', 'meta', 'html', 'body', 'head',
 ];
+// Rarer ones, one pick in three: the other rules of the tree builder
+// (headings, definition lists, markers, ruby, <nobr>, table sections,
+// the other raw-text elements, void and obsolete elements, custom ones).
+const MORE_NAMES = [
+  'h1', 'h2', 'dl', 'dd', 'dt', 'ol', 'span', 'em', 'font', 'nobr', 'object', 'marquee', 'applet', 'thead',
+  'tfoot', 'ruby', 'rb', 'rt', 'rp', 'rtc', 'pre', 'listing', 'xmp', 'iframe', 'noembed', 'noframes', 'hr', 'br',
+  'img', 'image', 'frame', 'keygen', 'x-widget', 'dialog', 'details', 'summary', 'address', 'center', 'fieldset',
+  'legend', 'label', 'nav', 'dir', 'menu', 'embed', 'param', 'area', 'wbr', 'plaintext', 'noscript',
+];
 // Their text is not markup to the tokenizer, so a soup puts markup in it:
 // harmless there, live wherever the tree builder does not switch to raw text.
-const RAW_TEXT = new Set(['textarea', 'style', 'title', 'script']);
+const RAW_TEXT = new Set(['textarea', 'style', 'title', 'script', 'xmp', 'iframe', 'noembed', 'noframes', 'noscript',
+  'plaintext']);
 const RAW_CONTENTS = [
   '<img src=x onerror=alert(1)>', '</div><img src=x onerror=alert(1)>', '<input><img src=x onerror=alert(1)>',
   '</template><img src=x onerror=alert(1)>', 'x',
@@ -34,7 +44,7 @@ function startTag({ random, pick }, name) {
   return tag + (random() < 0.08 ? '/>' : '>');
 }
 
-// A soup of 1 to 12 pieces: start tags (raw-text ones with their text and,
+// A soup of 1 to 12 pieces (one in five up to 30): start tags (raw-text ones with their text and,
 // more often than not, their end tag), end tags of open elements in any
 // order, end tags of elements never opened, and text; one soup in four
 // closes what it left open.
@@ -42,11 +52,11 @@ export function tagSoup(rng) {
   const { random, pick } = rng;
   const open = [];
   let soup = '';
-  const length = 1 + Math.floor(random() * 12);
+  const length = 1 + Math.floor(random() * (random() < 0.2 ? 30 : 12));
   for (let i = 0; i < length; i++) {
     const r = random();
     if (r < 0.5) {
-      const name = pick(NAMES);
+      const name = random() < 1 / 3 ? pick(MORE_NAMES) : pick(NAMES);
       soup += startTag(rng, name);
       if (!RAW_TEXT.has(name)) {
         open.push(name);
@@ -59,7 +69,7 @@ export function tagSoup(rng) {
       soup += `</${open[at]}>`;
       open.splice(at, 1);
     } else if (r < 0.85) {
-      soup += `</${pick(NAMES)}>`;
+      soup += `</${random() < 1 / 3 ? pick(MORE_NAMES) : pick(NAMES)}>`;
     } else {
       soup += pick(TEXTS);
     }
