@@ -55,16 +55,27 @@ void count_finding() {
   ++tally.findings;
 }
 
+void append_decimal(std::string& line, unsigned long value) {
+  std::array<char, 24> digits{};
+  const int count = std::snprintf(digits.data(), digits.size(), "%lu", value);
+  line.append(digits.data(), static_cast<std::size_t>(count));
+}
+
 void write_text_finding(const Finding& finding) {
   count_finding();
   std::array<char, kFindingMessageSize> message{};
   const std::size_t length = finding_message(finding, message.data(), message.size());
-  // FILE:LINE: [warning: ]MESSAGE, built without printf (see findings.cpp).
-  std::array<char, 24> digits{};
-  const int digit_count = std::snprintf(digits.data(), digits.size(), "%lu", finding.line);
-  finding_line.assign(shown_name).append(1, ':').append(digits.data(), static_cast<std::size_t>(digit_count));
+  // FILE:LINE:COL: [warning: ]MESSAGE [RULE], without COL when the column
+  // is unknown; built without printf (see findings.cpp).
+  finding_line.assign(shown_name).append(1, ':');
+  append_decimal(finding_line, finding.line);
+  if (finding.column != 0) {
+    finding_line.append(1, ':');
+    append_decimal(finding_line, finding.column);
+  }
   finding_line.append(finding.kind == FindingKind::kWarning ? ": warning: " : ": ");
-  finding_line.append(message.data(), length).append(1, '\n');
+  finding_line.append(message.data(), length);
+  finding_line.append(" [").append(finding_rule(finding)).append("]\n");
   (void)lines_put(findings_out, finding_line.data(), finding_line.size());
 }
 

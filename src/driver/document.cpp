@@ -46,7 +46,8 @@ void report_end_of_input() {
   report_unclosed_region();
   const unsigned long line = unterminated_piece_dropped();
   if (line != 0) {
-    report_finding(Finding{FindingKind::kRemoved, FindingSubject::kUnterminated, line, 0, nullptr, nullptr});
+    report_finding(Finding{FindingKind::kRemoved, FindingSubject::kUnterminated, line, 0, nullptr, nullptr,
+                           unterminated_piece_place().column});
   }
 }
 

@@ -66,6 +66,10 @@ void github_write_finding(const char* file, const Finding& finding, std::FILE* o
   begin_command(finding.kind == FindingKind::kRemoved ? "notice" : "warning", file);
   command_line.append(",line=");
   append_number(command_line, finding.line);
+  if (finding.column != 0) {
+    command_line.append(",col=");
+    append_number(command_line, finding.column);
+  }
   std::array<char, kFindingMessageSize> message{};
   (void)finding_message_raw(finding, message.data(), message.size());
   end_command(message.data(), out);

@@ -134,6 +134,10 @@ int write_json_string(const char* bytes, std::size_t length, std::FILE* out) {
 void write_json_finding(const char* file, const Finding& finding, std::FILE* out) {
   begin_object(json_line, file);
   append_number(json_line, finding.line);
+  if (finding.column != 0) {
+    json_line.append(",\"column\":");
+    append_number(json_line, finding.column);
+  }
   json_line.append(",\"kind\":\"").append(finding_kind_name(finding.kind)).append("\"");
   json_line.append(",\"rule\":\"").append(finding_rule(finding)).append("\"");
   if (finding.tag != nullptr) {
@@ -149,6 +153,11 @@ void write_json_finding(const char* file, const Finding& finding, std::FILE* out
     } else {
       json_line.append("null");
     }
+  } else if (finding.end_column != 0) {
+    json_line.append(",\"end_line\":");
+    append_number(json_line, finding.end_line);
+    json_line.append(",\"end_column\":");
+    append_number(json_line, finding.end_column);
   }
   std::array<char, kFindingMessageSize> message{};
   const std::size_t length = finding_message_raw(finding, message.data(), message.size());

@@ -19,9 +19,10 @@ int write_json_string(const char* bytes, std::size_t length, std::FILE* out);
 void append_json_string(std::string& line, const char* bytes, std::size_t length);
 
 // Writes finding as one JSON object on a line of its own: "file", "line",
-// "kind" (warning, removed, unsafe-url), "rule" (finding_rule), "tag" and "attribute" where the
-// finding has one, "end_line" for a region (null when it ran to the end of
-// the input) and "message".
+// "column" where it is known, "kind" (warning, removed, unsafe-url),
+// "rule" (finding_rule), "tag" and "attribute" where the finding has one,
+// "end_line" for a region (null when it ran to the end of the input) or,
+// with "end_column", for a piece whose end is known, and "message".
 void write_json_finding(const char* file, const Finding& finding, std::FILE* out);
 
 // Writes an object of kind "error" and rule "read-error" for a file that

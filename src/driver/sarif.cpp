@@ -51,17 +51,34 @@ void append_message(const char* message, std::size_t length) {
   sarif_line.append("}");
 }
 
-// The location of a result; line 0 leaves the region out.
-void append_location(const char* file, unsigned long line) {
+// The region of a finding: its lines, and its columns where they are
+// known. SARIF's endColumn is the column after the region's last
+// character, so one past the '>'.
+void append_region(const Finding& finding) {
+  sarif_line.append(",\"region\":{\"startLine\":");
+  append_number(sarif_line, finding.line);
+  if (finding.column != 0) {
+    sarif_line.append(",\"startColumn\":");
+    append_number(sarif_line, finding.column);
+  }
+  if (finding.column != 0 && finding.end_column != 0) {
+    sarif_line.append(",\"endLine\":");
+    append_number(sarif_line, finding.end_line);
+    sarif_line.append(",\"endColumn\":");
+    append_number(sarif_line, finding.end_column + 1);
+  }
+  sarif_line.append("}");
+}
+
+// The location of a result: the file and, for a finding, its region.
+void append_location(const char* file, const Finding* finding) {
   uri.clear();
   sarif_file_uri(file, uri);
   sarif_line.append(",\"locations\":[{\"physicalLocation\":{\"artifactLocation\":{\"uri\":");
   append_json_string(sarif_line, uri.data(), uri.size());
   sarif_line.append("}");
-  if (line != 0) {
-    sarif_line.append(",\"region\":{\"startLine\":");
-    append_number(sarif_line, line);
-    sarif_line.append("}");
+  if (finding != nullptr && finding->line != 0) {
+    append_region(*finding);
   }
   sarif_line.append("}}]");
 }
@@ -124,7 +141,7 @@ void sarif_write_finding(const char* file, const Finding& finding, std::FILE* ou
   begin_result(finding_rule(finding), level_of(finding.kind));
   std::array<char, kFindingMessageSize> message{};
   append_message(message.data(), finding_message_raw(finding, message.data(), message.size()));
-  append_location(file, finding.line);
+  append_location(file, &finding);
   sarif_line.append("}\n");
   (void)put_line(out);
 }
@@ -133,7 +150,7 @@ void sarif_write_error(const char* file, const char* message, std::FILE* out) {
   begin_result(kReadErrorRule, "error");
   append_message(message, std::strlen(message));
   if (file[0] != '\0') {
-    append_location(file, 0);
+    append_location(file, nullptr);
   }
   sarif_line.append("}\n");
   (void)put_line(out);

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "scanner/lines.h"
+#include "scanner/scrub.h"
 
 namespace {
 
@@ -207,7 +208,23 @@ bool install_removal_report(bool on) {
 
 bool reporting_removals() { return removals; }
 
-void report_finding(const Finding& finding) { (sink != nullptr ? sink : write_default)(finding); }
+void report_finding(const Finding& finding) {
+  const FindingSink to = sink != nullptr ? sink : write_default;
+  if (finding.column != 0 || finding.subject == FindingSubject::kRegion) {
+    to(finding);
+    return;
+  }
+  const PiecePlace place = handed_piece_place();
+  if (place.column == 0) {
+    to(finding);
+    return;
+  }
+  Finding placed = finding;
+  placed.column = place.column;
+  placed.end_line = place.end_line;
+  placed.end_column = place.end_column;
+  to(placed);
+}
 
 std::size_t escape_controls(const char* text, char* buffer, std::size_t size) {
   static constexpr char kHexDigits[] = "0123456789ABCDEF";

@@ -21,13 +21,22 @@ enum class FindingSubject {
 };
 
 // One finding. The names are valid only during the sink's call.
+//
+// Columns are 1-based and counted in bytes from the start of the line, 0
+// when unknown. column is that of the '<' that began the piece (for an
+// attribute, of its tag); end_column that of the piece's closing '>', on
+// end_line. A region's own end_line is where it ended, and it has no
+// columns; an unterminated tag has no end.
 struct Finding {
   FindingKind kind;
   FindingSubject subject;
   unsigned long line;      // the input line on which the piece began
-  unsigned long end_line;  // a region: the line of its end, 0 at the end of the input
+  unsigned long end_line;  // a region: the line of its end, 0 at the end of the input;
+                           // else the line of end_column
   const char* tag;         // null when none
   const char* attribute;   // null when none
+  unsigned long column = 0;
+  unsigned long end_column = 0;
 };
 
 using FindingSink = void (*)(const Finding& finding);
@@ -42,7 +51,9 @@ bool install_removal_report(bool on);
 // Whether the policy reports each piece it removes.
 [[nodiscard]] bool reporting_removals();
 
-// Hands finding to the installed sink.
+// Hands finding to the installed sink. A finding made while the scanner
+// hands a tag or comment to a hook, without columns of its own, is about
+// that piece: it gets the piece's columns (handed_piece_place in scrub.h).
 void report_finding(const Finding& finding);
 
 // Writes finding as the filter's usual mode has it, with its line end:

@@ -21,6 +21,29 @@
 
 namespace runs {
 
+// Where the scan is among the lines of its input: the number of the line
+// being read (from 1) and where that line began, as an address in the
+// coordinates of the current window of input. A line that began in an
+// earlier window has its start before the window's first byte: the scanner
+// moves start along with each new window (see scrub.cpp), so that the
+// distance from start to a byte of the window is the byte's offset in its
+// line however many windows the line spans. Kept as an integer, since it
+// may point outside every buffer.
+struct LinePlace {
+  std::uint64_t line = 1;
+  std::uintptr_t start = 0;
+
+  // count line feeds were read, the last of them at last_feed.
+  void end_lines_at(std::uint64_t count, const char* last_feed) {
+    line += count;
+    start = reinterpret_cast<std::uintptr_t>(last_feed) + 1;
+  }
+  // The line feed at p ends the current line.
+  void end_line_at(const char* p) { end_lines_at(1, p); }
+  // The 0-based offset in its line of the byte at p, of the current line.
+  [[nodiscard]] std::uint64_t offset_of(const char* p) const { return reinterpret_cast<std::uintptr_t>(p) - start; }
+};
+
 inline constexpr unsigned char kJoins = 1;      // joins, the state stays
 inline constexpr unsigned char kJoinsLine = 2;  // a line feed that joins, the state stays
 
@@ -213,7 +236,8 @@ inline const char* skip_joining(const char* p, const char* end, const CharSet& j
 
 // Moves the machine, from state, over the bytes of [p, end) that only join
 // the pending piece, whether they keep its state or move it; counts the
-// line feeds among them. Returns the first byte its handler must see, or
+// line feeds among them, and notes where the last one ended its line, in
+// place. Returns the first byte its handler must see, or
 // end; state is then the state that byte is read in.
 //
 // Always inlined into its caller, the scan loop: most runs are a few bytes
@@ -221,7 +245,7 @@ inline const char* skip_joining(const char* p, const char* end, const CharSet& j
 // of line, which costs tag-dense input a call and a return at every piece.
 template <std::size_t kStates>
 [[gnu::always_inline]] inline const char* join_run(const std::array<CharSet, kStates>& sets, int& state,
-                                                   const char* p, const char* end, std::uint64_t& lines) {
+                                                   const char* p, const char* end, LinePlace& place) {
   int current = state;
   while (p != end) {
     const CharSet& set = sets[static_cast<std::size_t>(current)];
@@ -231,7 +255,7 @@ template <std::size_t kStates>
     }
     const auto c = static_cast<unsigned char>(*p);
     if (set.table[c] == kJoinsLine) {
-      ++lines;
+      place.end_line_at(p);
       ++p;
       continue;
     }
@@ -239,7 +263,9 @@ template <std::size_t kStates>
     if (to == kHandled) {
       break;
     }
-    lines += (to & kCountsLine) != 0 ? 1 : 0;
+    if ((to & kCountsLine) != 0) {
+      place.end_line_at(p);
+    }
     current = to & kStateBits;
     ++p;
   }

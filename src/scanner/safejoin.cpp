@@ -252,7 +252,7 @@ constexpr std::uint32_t count_bits(unsigned mask) {
 static_assert(count_bits(0) == 0 && count_bits(0xFFFF) == 16 && count_bits(0x8421) == 4);
 
 // join_states for the tag states, which it never leaves.
-const char* join_tag(int& state, const char* p, const char* const end, std::uint64_t& lines) {
+const char* join_tag(int& state, const char* p, const char* const end, runs::LinePlace& place) {
   unsigned shift = field_of(state);
 #ifdef __SSE2__
   const __m128i gt = _mm_set1_epi8('>');
@@ -275,7 +275,10 @@ const char* join_tag(int& state, const char* p, const char* const end, std::uint
     // follow the length of every tag (p[0] stands in when there is none).
     const unsigned single = static_cast<unsigned>(kPackedMoves[static_cast<unsigned char>(p[i & 15u])] >> shift) & 63u;
     shift = (count & 1u) != 0 ? single : shift;
-    lines += count_bits(feeds & ((1u << count) - 1));
+    const unsigned feeds_joined = feeds & ((1u << count) - 1);
+    if (feeds_joined != 0) {
+      place.end_lines_at(count_bits(feeds_joined), p + 31 - __builtin_clz(feeds_joined));
+    }
     p += count;
     if (count == 16) {
       continue;
@@ -296,7 +299,9 @@ const char* join_tag(int& state, const char* p, const char* const end, std::uint
     if (to == kStopsHere) {
       break;
     }
-    lines += *p == '\n' ? 1 : 0;
+    if (*p == '\n') {
+      place.end_line_at(p);
+    }
     s = to;
   }
   state = s;
@@ -305,14 +310,14 @@ const char* join_tag(int& state, const char* p, const char* const end, std::uint
 
 }  // namespace
 
-const char* join_states(int& state, const char* p, const char* end, std::uint64_t& lines) {
+const char* join_states(int& state, const char* p, const char* end, runs::LinePlace& place) {
   if (is_tag_state(state)) {
-    return join_tag(state, p, end, lines);
+    return join_tag(state, p, end, place);
   }
   if (kJoinsNothing[static_cast<std::size_t>(state)]) {
     return p;  // after "<" or "</": the next byte decides
   }
-  return runs::join_run(kJoins, state, p, end, lines);
+  return runs::join_run(kJoins, state, p, end, place);
 }
 
 }  // namespace safescan

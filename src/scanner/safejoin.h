@@ -6,15 +6,15 @@
 #ifndef TESSEL_SAFEJOIN_H
 #define TESSEL_SAFEJOIN_H
 
-#include <cstdint>
+#include "scanner/joins.h"
 
 namespace safescan {
 
 // Moves the machine, from state, over the bytes of [p, end) that only join
 // the pending piece, whether they keep its state or move it; counts the
-// line feeds among them. Returns the first byte its handler must see, or
+// line feeds among them in place. Returns the first byte its handler must see, or
 // end; state is then the state that byte is read in.
-[[nodiscard]] const char* join_states(int& state, const char* p, const char* end, std::uint64_t& lines);
+[[nodiscard]] const char* join_states(int& state, const char* p, const char* end, runs::LinePlace& place);
 
 }  // namespace safescan
 

@@ -219,11 +219,12 @@ int release() {
   return result;
 }
 
-// Ends the text run before markup that begins here.
+// Ends the text run before markup that begins here: at the '<' held first.
 int begin_markup() {
+  const std::size_t held_back = held_len;
   held_len = 0;
   const int result = process_text();
-  mark_piece_start();
+  mark_markup_start(held_back);
   return result;
 }
 
@@ -840,8 +841,8 @@ const char* raw_text_element() {
 bool in_double_escaped_script() { return state >= kScriptDesc && state <= kScriptDescEnd; }
 static_assert(kScriptDescEnd - kScriptDesc == 4, "the double-escaped script states are these five");
 
-const char* join_run(const char* p, const char* end, std::uint64_t& lines) {
-  return join_states(state, p, end, lines);
+const char* join_run(const char* p, const char* end, runs::LinePlace& place) {
+  return join_states(state, p, end, place);
 }
 
 bool raw_text_follows() { return content_after != kData; }

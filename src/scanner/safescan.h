@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "scanner/joins.h"
+
 namespace safescan {
 
 // Back to the data state with nothing held, at the start of every scan.
@@ -18,9 +20,9 @@ void reset();
 [[nodiscard]] int step(int c);
 // Moves the machine over the characters of [p, end) whose only effect is
 // to join the pending piece (whether the state stays or moves on) and
-// counts the line feeds among them in lines; the scanner appends them
+// counts the line feeds among them in place; the scanner appends them
 // without calling step. Returns the first character step must see, or end.
-[[nodiscard]] const char* join_run(const char* p, const char* end, std::uint64_t& lines);
+[[nodiscard]] const char* join_run(const char* p, const char* end, runs::LinePlace& place);
 // Called with every tag piece just before the tag hook: notes the name of a
 // start tag after which the content is raw text.
 void note_tag(const char* piece);

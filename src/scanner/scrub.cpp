@@ -5,7 +5,8 @@
 // go on or the nonzero status that stops the scan. A handler acts (append,
 // hand over, mark), sets the next state and returns the status of its last
 // call. WS is tab, line feed and space only. "mark" makes the line of the
-// current character the start line of the next piece; "raw flush" writes '<'
+// current character the start line of the next piece (at a '<', its column
+// too); "raw flush" writes '<'
 // and the pending characters past every hook; "tag" discards the pending
 // piece after the hook whatever it returned.
 //
@@ -111,19 +112,44 @@ bool safe_scan = false;
 bool join_runs = true;  // the states' tables spare handler calls (tests turn it off)
 const char* handed_piece = nullptr;  // the piece a hook is running on, if any
 std::size_t handed_length = 0;       // and its length
+bool handed_markup = false;          // and whether it is a tag or a comment
 // Lines are counted in 64 bits: a stream of line feeds passes 2^32 in a
 // few seconds, and a count that wrapped would report its lines as 0, 1, ...
 // with 0 read as "none" or "the end of the input". The hooks take them as
 // unsigned long, which holds as much on the platforms tessel is built for.
-std::uint64_t curr_line = 1;
+runs::LinePlace place;  // the line of the character being handled
 std::uint64_t start_line = 1;
 std::uint64_t dropped_at_end_line = 0;  // see drop_piece_at_end
+// Places, for findings: the byte being handled (null at the end of the
+// input), and the '<' that began the pending tag or comment with the start
+// of its line, as addresses in the window's coordinates that move with it
+// as place.start does. Only a '<' sets them: the place of a text run is
+// never asked for, and the mark after each '>' then costs nothing more.
+const char* handled_byte = nullptr;
+std::uintptr_t markup_start = 0;
+std::uintptr_t markup_line_start = 0;
+PiecePlace dropped_at_end_place{};
 static_assert(sizeof(unsigned long) >= sizeof(std::uint64_t), "the hooks take 64-bit line numbers");
 
 bool is_ws(int c) { return c == '\t' || c == '\n' || c == ' '; }
 
 // The line of the character being handled starts the next piece.
-void mark() { start_line = curr_line; }
+void mark() { start_line = place.line; }
+
+// The character being handled, or held_back bytes before it, is the '<'
+// that begins a tag or comment.
+void mark_markup(std::size_t held_back) {
+  start_line = place.line;
+  markup_start = reinterpret_cast<std::uintptr_t>(handled_byte) - held_back;
+  markup_line_start = place.start;
+}
+
+// The place of the pending tag or comment as far as its start.
+PiecePlace markup_start_place() {
+  PiecePlace at{};
+  at.column = markup_start - markup_line_start + 1;
+  return at;
+}
 
 // Skips white space as isspace defines it.
 const char* skip_space(const char* p) {
@@ -222,7 +248,7 @@ bool nothing_pending() { return len == 0 && !spilled && estr != nullptr; }
 // Inlined into each caller, so that each has a call of its own to its hook:
 // one indirect call shared by text, tags and comments, which alternate,
 // would be mispredicted at nearly every piece.
-[[gnu::always_inline]] inline int process(Scrubber hook, bool is_tag) {
+[[gnu::always_inline]] inline int process(Scrubber hook, bool is_tag, bool is_markup) {
   const char* piece = gather_piece();
   if (piece == nullptr) {
     return 1;
@@ -237,6 +263,7 @@ bool nothing_pending() { return len == 0 && !spilled && estr != nullptr; }
       }
     }
     handed_piece = piece;
+    handed_markup = is_markup;
     result = hook(piece, pOut, start_line);
     handed_piece = nullptr;
   }
@@ -281,7 +308,7 @@ int do_text(int c) {
     return 0;
   }
   const int result = process_text();
-  mark();
+  mark_markup(0);
   state = kLess;
   return result;
 }
@@ -358,11 +385,12 @@ int do_error(int c) {
 int do_script_less(int c) {
   if (c == '!' || c == '/' || c == EOF) {
     int result = process_text();
-    mark();
     if (c == EOF) {
+      mark();
       (void)put_bytes("<", 1, pOut);
       return result;
     }
+    mark_markup(1);  // the '<' held back
     state = c == '!' ? kBang : kTag;
     return result == 0 ? append_c(c) : result;
   }
@@ -541,6 +569,8 @@ bool install_join_runs(bool on) {
 
 void mark_piece_start() { mark(); }
 
+void mark_markup_start(std::size_t held_back) { mark_markup(held_back); }
+
 std::size_t piece_length(const char* piece) {
   return piece == handed_piece && piece != nullptr ? handed_length : std::strlen(piece);
 }
@@ -566,26 +596,48 @@ void discard_piece() {
 
 void drop_piece_at_end() {
   dropped_at_end_line = start_line;
+  dropped_at_end_place = markup_start_place();
   discard_piece();
 }
 
 unsigned long unterminated_piece_dropped() { return dropped_at_end_line; }
 
-int process_text() { return nothing_pending() ? 0 : process(text_scrubber, false); }
-int process_tag() { return nothing_pending() ? 0 : process(tag_scrubber, true); }
-int process_comment() { return nothing_pending() ? 0 : process(comment_scrubber, false); }
-int process_end() { return text_scrubber("", pOut, curr_line); }
+PiecePlace unterminated_piece_place() { return dropped_at_end_line != 0 ? dropped_at_end_place : PiecePlace{}; }
+
+PiecePlace handed_piece_place() {
+  if (handed_piece == nullptr || !handed_markup || handled_byte == nullptr) {
+    return PiecePlace{};
+  }
+  // The hook runs at the '>' that ends the piece: the byte being handled.
+  PiecePlace at = markup_start_place();
+  at.end_line = place.line;
+  at.end_column = place.offset_of(handled_byte) + 1;
+  return at;
+}
+
+int process_text() { return nothing_pending() ? 0 : process(text_scrubber, false, false); }
+int process_tag() { return nothing_pending() ? 0 : process(tag_scrubber, true, true); }
+int process_comment() { return nothing_pending() ? 0 : process(comment_scrubber, false, true); }
+int process_end() { return text_scrubber("", pOut, place.line); }
 
 // ---- main loop ----
 
 namespace {
 
-// Opens the next window on the input; false at its end.
+// Opens the next window on the input; false at its end. The addresses of
+// places before it move with the window (see runs::LinePlace): by as much
+// as the new window's first byte lies from the byte after the old one,
+// which in the input follow each other.
 bool next_window() {
+  const char* const old_end = window_end;
   if (!input_next_block(&next_byte, &window_end)) {
     next_byte = window_end = nullptr;
     return false;
   }
+  const std::uintptr_t moved = reinterpret_cast<std::uintptr_t>(next_byte) - reinterpret_cast<std::uintptr_t>(old_end);
+  place.start += moved;
+  markup_start += moved;
+  markup_line_start += moved;
   return true;
 }
 
@@ -612,7 +664,7 @@ int scan_input() {
     // holds). Line feeds among them are counted on the way.
     const char* p = next;
     if constexpr (kJoinRuns) {
-      p = safe ? safescan::join_run(next, end, curr_line) : runs::join_run(kJoinsPiece, state, next, end, curr_line);
+      p = safe ? safescan::join_run(next, end, place) : runs::join_run(kJoinsPiece, state, next, end, place);
     }
     if (p != next) {
       const char* const run = next;
@@ -629,13 +681,17 @@ int scan_input() {
     if (c == '\0') {
       continue;  // NUL bytes are dropped from the input
     }
+    handled_byte = next - 1;
     const int result = handle(safe, c);
-    curr_line += c == '\n' ? 1 : 0;
+    if (c == '\n') {
+      place.end_line_at(next - 1);
+    }
     if (result != 0) {
       next_byte = next;
       return result;
     }
   }
+  handled_byte = nullptr;
   return handle(safe, EOF);
 }
 
@@ -645,8 +701,11 @@ int scrub_html(std::FILE* in, std::FILE* out) {
   pOut = out;
   estr = estr_construct();
   start_line = 1;
-  curr_line = 1;
+  place = runs::LinePlace{};
+  handled_byte = nullptr;
+  markup_start = markup_line_start = 0;
   dropped_at_end_line = 0;
+  dropped_at_end_place = PiecePlace{};
   state = kText;
   in_script = 0;
   safescan::reset();

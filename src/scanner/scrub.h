@@ -120,6 +120,10 @@ bool install_join_runs(bool on);
 // piece; the pending piece is forgotten.
 void mark_piece_start();
 void discard_piece();
+// The current line becomes the line of the next piece, a tag or comment
+// whose '<' was held_back bytes before the character being handled (the
+// machine held "<" or "</" back until it knew markup began).
+void mark_markup_start(std::size_t held_back);
 // Forgets the pending piece, an unterminated tag at the end of the input
 // that the machine drops, and notes its line for the report.
 void drop_piece_at_end();
@@ -127,5 +131,23 @@ void drop_piece_at_end();
 // The line of the unterminated tag that the last scan dropped at the end of
 // its input (safe mode), 0 when it dropped none.
 [[nodiscard]] unsigned long unterminated_piece_dropped();
+// Where the tag or comment being handed to a hook lies in the input, for
+// findings: the 1-based column, counted in bytes, of its '<' on the line
+// the hook was given, and the line and column of its closing '>'. A line ends at a line feed (a
+// carriage return before it is a byte of the line); a tab is one byte.
+// Columns and lines 0 outside a tag or comment hook (a text run's place is
+// not kept). A byte that the scan drops (NUL; ESC in safe mode) between a
+// held-back '<' and the byte after it is not counted.
+struct PiecePlace {
+  unsigned long column = 0;
+  unsigned long end_line = 0;
+  unsigned long end_column = 0;
+};
+[[nodiscard]] PiecePlace handed_piece_place();
+
+// The place of the unterminated tag that the last scan dropped at the end
+// of its input, as far as its start (the column), all 0 when it dropped
+// none.
+[[nodiscard]] PiecePlace unterminated_piece_place();
 
 #endif

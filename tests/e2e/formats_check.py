@@ -55,7 +55,7 @@ def text_name(name):
 
 def gnu(out):
     lines = out.split(b"\n")[:-1]
-    check(lines == [text_name(n) + b":2: warning: <FONT> tag" for n in NAMES], f"gnu: {lines!r}")
+    check(lines == [text_name(n) + b":2:1: warning: <FONT> tag [tag-warned]" for n in NAMES], f"gnu: {lines!r}")
 
 
 def json_lines(out):
@@ -103,7 +103,7 @@ def github_value(value):
 def github(out):
     lines = out.split(b"\n")[:-1]
     check(len(lines) == len(NAMES) + 1, f"github: {len(lines)} lines")
-    pattern = re.compile(rb"::warning file=([^,:]*),line=2::<FONT> tag")
+    pattern = re.compile(rb"::warning file=([^,:]*),line=2,col=1::<FONT> tag")
     matches = [pattern.fullmatch(line) for line in lines[:-1]]
     check(all(matches), f"github: lines {lines!r}")
     check([github_value(m.group(1)) for m in matches if m] == NAMES, "github: names from the file values")

@@ -49,7 +49,7 @@ def shown(name):
 
 
 def finding(name):
-    return shown(name) + b":1: warning: <FONT> tag\n"
+    return shown(name) + b":1:1: warning: <FONT> tag [tag-warned]\n"
 
 
 def first_difference(got, want):

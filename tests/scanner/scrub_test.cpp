@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -44,6 +45,10 @@ Piece cmt(std::string text, unsigned long line = 1) { return {'c', std::move(tex
 // ---- recording hooks ----
 
 std::vector<Piece> pieces;
+// Where each piece lay, as handed_piece_place gave it during its hook:
+// column, end line and end column.
+using Place = std::array<unsigned long, 3>;
+std::vector<Place> places;
 std::FILE* scan_out = nullptr;  // the stream the current scan writes to
 int foreign_streams = 0;        // hook calls that got another stream
 Piece stop_at{};                // the piece whose hook returns stop_result
@@ -54,6 +59,8 @@ int record(char kind, const char* piece, std::FILE* out, unsigned long line) {
     ++foreign_streams;
   }
   pieces.push_back({kind, piece, line});
+  const PiecePlace at = handed_piece_place();
+  places.push_back({at.column, at.end_line, at.end_column});
   return pieces.back() == stop_at ? stop_result : 0;
 }
 int record_text(const char* piece, std::FILE* out, unsigned long line) { return record('t', piece, out, line); }
@@ -79,6 +86,7 @@ class ScrubTest : public testing::Test {
  protected:
   void SetUp() override {
     pieces.clear();
+    places.clear();
     foreign_streams = 0;
     stop_at = Piece{};
     stop_result = 0;
@@ -652,19 +660,92 @@ TEST_F(ScrubTest, JoinTablesAgreeWithTheHandlers) {
       }
       SCOPED_TRACE(testing::Message() << (safe ? "safe " : "classic ") << i << ": " << testing::PrintToString(input));
       pieces.clear();
+      places.clear();
       const int with_runs = scan(input);
       const std::vector<Piece> pieces_with_runs = pieces;
+      const std::vector<Place> places_with_runs = places;
       const std::string output_with_runs = output_;
       pieces.clear();
+      places.clear();
       install_join_runs(false);
       const int without_runs = scan(input);
       install_join_runs(true);
       EXPECT_EQ(with_runs, without_runs);
       EXPECT_EQ(pieces_with_runs, pieces);
+      EXPECT_EQ(places_with_runs, places);
       EXPECT_EQ(output_with_runs, output_);
     }
     install_safe_scan(was_safe);
   }
+}
+
+// Columns count the bytes of the input from the start of the line (NUL and
+// tab included, a carriage return before a line feed among them), for the
+// '<' of a tag or comment and for its '>', in both machines, with and
+// without join runs, and across windows of input (64 KiB blocks).
+TEST_F(ScrubTest, TagsAndCommentsKnowTheColumnsOfTheirBrackets) {
+  struct ColumnCase {
+    const char* name;
+    bool safe;
+    std::string input;
+    std::vector<Piece> pieces;  // tags and comments only
+    std::vector<Place> places;
+  };
+  const std::string wide(70000, 'a');
+  const std::string to_edge(65534, 'a');  // a '<' two bytes before the first window ends
+  const std::vector<ColumnCase> cases = {
+      {"one line", false, "<p>ab <b>x</b>", {tag("p"), tag("b"), tag("/b")}, {{1, 1, 3}, {7, 1, 9}, {11, 1, 14}}},
+      {"one line, safe", true, "<p>ab <b>x</b>", {tag("p"), tag("b"), tag("/b")}, {{1, 1, 3}, {7, 1, 9}, {11, 1, 14}}},
+      {"CR LF, tab, a tag over two lines", false, "a\r\n<b>\r\n\t<i\r\n x>",
+       {tag("b", 2), tag("i\r\n x", 3)}, {{1, 2, 3}, {2, 4, 3}}},
+      {"CR LF, safe", true, "a\r\n<b>\r\n\t<i\r\n x>", {tag("b", 2), tag("i\r\n x", 3)}, {{1, 2, 3}, {2, 4, 3}}},
+      {"NUL bytes are bytes of the line", false, "a\0<b>"s, {tag("b")}, {{3, 1, 5}}},
+      {"comments", false, "xy<!-- a -->", {cmt("!-- a --")}, {{3, 1, 12}}},
+      {"comments, safe", true, "xy<!-- a -->", {cmt("!-- a --")}, {{3, 1, 12}}},
+      {"held '<' in a script", false, "<script>a<!--c-->b</script>",
+       {tag("script"), cmt("!--c--"), tag("/script")}, {{1, 1, 8}, {10, 1, 17}, {19, 1, 27}}},
+      {"held \"</script\" in raw text, safe", true, "<script>if(a<b)</script >",
+       {tag("script"), tag("/script ")}, {{1, 1, 8}, {16, 1, 25}}},
+      {"a line longer than a window", false, wide + "<b>", {tag("b")}, {{70001, 1, 70003}}},
+      {"a line longer than a window, safe", true, wide + "<b>", {tag("b")}, {{70001, 1, 70003}}},
+      {"a tag across the end of a window", false, to_edge + "<font>", {tag("font")}, {{65535, 1, 65540}}},
+      {"a tag across the end of a window, safe", true, to_edge + "<font>", {tag("font")}, {{65535, 1, 65540}}},
+      {"a line that began in an earlier window", true, "x\n" + wide + "<i>", {tag("i", 2)}, {{70001, 2, 70003}}},
+      {"a tag over lines and windows", false, "<a\n" + std::string(70000, ' ') + ">",
+       {tag("a\n" + std::string(70000, ' '))}, {{1, 2, 70001}}},
+  };
+  install_recorders();
+  install_text_scrubber(default_text_scrubber);  // pieces and places: tags and comments only
+  for (const ColumnCase& c : cases) {
+    const bool was_safe = install_safe_scan(c.safe);
+    for (const bool join_runs : {true, false}) {
+      SCOPED_TRACE(testing::Message() << c.name << (join_runs ? "" : " (handlers only)"));
+      install_join_runs(join_runs);
+      pieces.clear();
+      places.clear();
+      EXPECT_EQ(scan(c.input), 0);
+      EXPECT_EQ(pieces, c.pieces);
+      EXPECT_EQ(places, c.places);
+    }
+    install_join_runs(true);
+    install_safe_scan(was_safe);
+  }
+  EXPECT_EQ(handed_piece_place().column, 0u);  // outside a hook
+}
+
+// Text runs have no place; an unterminated tag that safe mode drops keeps
+// the column of its '<'.
+TEST_F(ScrubTest, TextHasNoPlaceAndADroppedTagKeepsItsColumn) {
+  install_recorders();
+  const bool was_safe = install_safe_scan(true);
+  EXPECT_EQ(scan("ab\n  <i x"), 0);
+  EXPECT_EQ(pieces, (std::vector<Piece>{txt("ab\n  "), txt("", 2)}));
+  EXPECT_EQ(places, (std::vector<Place>{{0, 0, 0}, {0, 0, 0}}));
+  EXPECT_EQ(unterminated_piece_dropped(), 2u);
+  EXPECT_EQ(unterminated_piece_place().column, 3u);
+  EXPECT_EQ(scan("<i>"), 0);
+  EXPECT_EQ(unterminated_piece_place().column, 0u);
+  install_safe_scan(was_safe);
 }
 
 TEST_F(ScrubTest, DefaultHooksIgnoreNullArguments) {

@@ -32,8 +32,8 @@ class Run(StreamsRun):
 
 WARN_CFG = b"<font>: WARN\n<center>: WARN\n<a> { ATTRIBUTE onclick: WARN  DEFAULT: KEEP }\n"
 # Findings of several lengths, so that the ends of blocks fall everywhere.
-FINDING_LINE = re.compile(rb"\./[a-z0-9/_ -]+\.html:\d+: warning: (<FONT> tag|</FONT> tag|<CENTER> tag|"
-                          rb"</CENTER> tag|A tag with attribute ONCLICK)")
+FINDING_LINE = re.compile(rb"\./[a-z0-9/_ -]+\.html:\d+:\d+: warning: (<FONT> tag|</FONT> tag|<CENTER> tag|"
+                          rb"</CENTER> tag|A tag with attribute ONCLICK) \[(tag|attribute)-warned\]")
 
 
 def make_site(r, pages=120, lines=150):
@@ -225,7 +225,7 @@ def case_file_names_with_control_bytes(r):
         f.write(b"<font>\n")
     result = subprocess.run([r.tessel, "-c", "-q", "-f", "lint.cfg", os.fsdecode(name)], capture_output=True,
                             cwd=r.tmp, env=r.env(), timeout=TIMEOUT)
-    expect((result.returncode, result.stdout), (1, b"a\\x1B[2Jb\\x0Ac\\x07.html:1: warning: <FONT> tag\n"),
+    expect((result.returncode, result.stdout), (1, b"a\\x1B[2Jb\\x0Ac\\x07.html:1:1: warning: <FONT> tag [tag-warned]\n"),
            "text finding")
     result = subprocess.run([r.tessel, "-c", "-q", "--json", "-f", "lint.cfg", os.fsdecode(name)],
                             capture_output=True, cwd=r.tmp, env=r.env(), timeout=TIMEOUT)
