@@ -25,8 +25,9 @@ enum class FindingSubject {
 // Columns are 1-based and counted in bytes from the start of the line, 0
 // when unknown. column is that of the '<' that began the piece (for an
 // attribute, of its tag); end_column that of the piece's closing '>', on
-// end_line. A region's own end_line is where it ended, and it has no
-// columns; an unterminated tag has no end.
+// end_line. A region's column is that of the '<' of the start tag that
+// opened it, its own end_line where it ended, and it has no end_column; an
+// unterminated tag has no end.
 struct Finding {
   FindingKind kind;
   FindingSubject subject;

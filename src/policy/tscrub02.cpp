@@ -81,6 +81,7 @@ struct Region {
 static_assert(sizeof(Region) <= 16);
 std::vector<Region> regions;  // innermost region last
 unsigned long region_line = 0;  // where the outermost region began, for the report
+unsigned long region_column = 0;
 // The names of regions, each kept once: few tags open regions (those that
 // are dropped whole, and the raw-text and SVG or MathML start tags that
 // are not written). Kept until the next document.
@@ -311,6 +312,7 @@ bool region_named_as_tag(const Region& region) { return region_names().names[reg
 void open_region(unsigned long line) {
   if (!dropping()) {
     region_line = line;
+    region_column = handed_piece_place().column;
   }
   const bool opened_frame = tag_opened_frame();
   if (dropping() && regions.back().opened_frame) {
@@ -333,7 +335,7 @@ void open_region(unsigned long line) {
 void report_region(unsigned long end_line) {
   if (reporting_removals()) {
     report_finding(Finding{FindingKind::kRemoved, FindingSubject::kRegion, region_line, end_line,
-                           region_names().names[regions.front().name].c_str(), nullptr});
+                           region_names().names[regions.front().name].c_str(), nullptr, region_column});
   }
 }
 
