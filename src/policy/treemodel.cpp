@@ -64,10 +64,10 @@ bool opens_nothing(El el) {
   }
 }
 
-Verdict judge(const char* name, bool bare, bool end_tag) {
+Verdict judge(std::string_view name, bool bare, bool end_tag) {
   // A name cut short by the policy's buffer is not the browser's name: it
   // could match another element's.
-  if (std::strlen(name) >= policy::kNameMax) {
+  if (name.size() >= policy::kNameMax) {
     return Verdict::kIgnored;
   }
   const Name id = name_of(name);
@@ -82,7 +82,7 @@ void tree_reset() {
   reset_modes();
 }
 
-bool tree_start_tag(const char* name, bool bare) {
+bool tree_start_tag(std::string_view name, bool bare) {
   if (depth() == 0) {
     tree_reset();  // the first document
   }
@@ -93,7 +93,7 @@ bool tree_start_tag(const char* name, bool bare) {
   return judge(name, bare, false) == Verdict::kApplied || change_count() != before;
 }
 
-bool tree_end_tag(const char* name) {
+bool tree_end_tag(std::string_view name) {
   if (depth() == 0) {
     tree_reset();  // the first document
   }

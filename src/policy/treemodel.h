@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string_view>
 
 // Nothing written yet: the container is empty. Part of the reset between
 // documents.
@@ -28,10 +29,10 @@ void tree_reset();
 // A start tag of this name, with bare set when it is written without
 // attributes, about to be written: true when it may be, the model updated;
 // false when it must not be (the model unchanged).
-[[nodiscard]] bool tree_start_tag(const char* name, bool bare);
+[[nodiscard]] bool tree_start_tag(std::string_view name, bool bare);
 
 // The same for an end tag that does not end raw text.
-[[nodiscard]] bool tree_end_tag(const char* name);
+[[nodiscard]] bool tree_end_tag(std::string_view name);
 
 // Text written outside raw-text elements, before the next tag.
 void tree_text(const char* text, std::size_t length);

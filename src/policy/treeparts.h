@@ -13,19 +13,21 @@
 
 namespace tree {
 
-// The elements whose rules the model knows; every other name is an
-// ordinary element, told apart by its name alone.
+// The elements whose rules the model knows, and the commonest of the
+// ordinary ones (which are looked up faster this way); every other name is
+// an ordinary element, told apart by its name alone.
 enum El : std::uint8_t {
   kNone,  // a marker in the formatting list; the container, on the stack
-  kA, kAddress, kApplet, kArea, kArticle, kAside, kB, kBase, kBasefont, kBgsound, kBig, kBlockquote,
-  kBody, kBr, kButton, kCaption, kCenter, kCode, kCol, kColgroup, kDd, kDetails, kDialog, kDir, kDiv,
-  kDl, kDt, kEm, kEmbed, kFieldset, kFigcaption, kFigure, kFont, kFooter, kForm, kFrame, kFrameset,
-  kH1, kH2, kH3, kH4, kH5, kH6, kHead, kHeader, kHgroup, kHr, kHtml, kI, kIframe, kImg, kInput,
-  kKeygen, kLi, kLink, kListing, kMain, kMarquee, kMath, kMenu, kMeta, kNav, kNobr, kNoembed,
-  kNoframes, kNoscript, kObject, kOl, kOptgroup, kOption, kP, kParam, kPlaintext, kPre, kRb, kRp,
-  kRt, kRtc, kRuby, kS, kScript, kSearch, kSection, kSelect, kSmall, kSource, kStrike, kStrong,
-  kStyle, kSummary, kSvg, kTable, kTbody, kTd, kTemplate, kTextarea, kTfoot, kTh, kThead, kTitle,
-  kTr, kTrack, kTt, kU, kUl, kWbr, kXmp,
+  kA, kAbbr, kAddress, kApplet, kArea, kArticle, kAside, kAudio, kB, kBase, kBasefont, kBdi, kBdo, kBgsound,
+  kBig, kBlockquote, kBody, kBr, kButton, kCanvas, kCaption, kCenter, kCite, kCode, kCol, kColgroup, kData,
+  kDatalist, kDd, kDel, kDetails, kDfn, kDialog, kDir, kDiv, kDl, kDt, kEm, kEmbed, kFieldset, kFigcaption,
+  kFigure, kFont, kFooter, kForm, kFrame, kFrameset, kH1, kH2, kH3, kH4, kH5, kH6, kHead, kHeader, kHgroup,
+  kHr, kHtml, kI, kIframe, kImg, kInput, kIns, kKbd, kKeygen, kLabel, kLegend, kLi, kLink, kListing, kMain,
+  kMap, kMark, kMarquee, kMath, kMenu, kMeta, kMeter, kNav, kNobr, kNoembed, kNoframes, kNoscript, kObject,
+  kOl, kOptgroup, kOption, kOutput, kP, kParam, kPicture, kPlaintext, kPre, kProgress, kQ, kRb, kRp, kRt,
+  kRtc, kRuby, kS, kSamp, kScript, kSearch, kSection, kSelect, kSmall, kSource, kSpan, kStrike, kStrong,
+  kStyle, kSub, kSummary, kSup, kSvg, kTable, kTbody, kTd, kTemplate, kTextarea, kTfoot, kTh, kThead, kTime,
+  kTitle, kTr, kTrack, kTt, kU, kUl, kVar, kVideo, kWbr, kXmp,
   kElCount,
 };
 
@@ -79,7 +81,7 @@ void reset_stack();
 [[nodiscard]] bool has(Name name, std::uint16_t traits);
 [[nodiscard]] bool is_special(Name name);
 // The Name of an upper-case tag name, and back.
-[[nodiscard]] Name name_of(const char* upper_name);
+[[nodiscard]] Name name_of(std::string_view upper_name);
 [[nodiscard]] std::string_view upper_name(Name name);
 
 // The stack, stack[0] the container.

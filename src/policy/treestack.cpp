@@ -27,27 +27,37 @@ constexpr std::uint16_t kFormat = kFormatting;
 constexpr std::array<ElInfo, kElCount> kElements = {{
     {kNone, "", kSpecial},
     {kA, "A", kFormat},
+    {kAbbr, "ABBR", 0},
     {kAddress, "ADDRESS", kBlock},
     {kApplet, "APPLET", kSpecial | kScope},
     {kArea, "AREA", kSpecial},
     {kArticle, "ARTICLE", kBlock},
     {kAside, "ASIDE", kBlock},
+    {kAudio, "AUDIO", 0},
     {kB, "B", kFormat},
     {kBase, "BASE", kSpecial},
     {kBasefont, "BASEFONT", kSpecial},
+    {kBdi, "BDI", 0},
+    {kBdo, "BDO", 0},
     {kBgsound, "BGSOUND", kSpecial},
     {kBig, "BIG", kFormat},
     {kBlockquote, "BLOCKQUOTE", kBlock},
     {kBody, "BODY", kSpecial},
     {kBr, "BR", kSpecial},
     {kButton, "BUTTON", kSpecial},
+    {kCanvas, "CANVAS", 0},
     {kCaption, "CAPTION", kSpecial | kScope | kThoroughEnd},
     {kCenter, "CENTER", kBlock},
+    {kCite, "CITE", 0},
     {kCode, "CODE", kFormat},
     {kCol, "COL", kSpecial},
     {kColgroup, "COLGROUP", kSpecial | kThoroughEnd},
+    {kData, "DATA", 0},
+    {kDatalist, "DATALIST", 0},
     {kDd, "DD", kSpecial | kImpliedEnd},
+    {kDel, "DEL", 0},
     {kDetails, "DETAILS", kBlock},
+    {kDfn, "DFN", 0},
     {kDialog, "DIALOG", kClosesP},
     {kDir, "DIR", kBlock},
     {kDiv, "DIV", kBlock},
@@ -78,15 +88,22 @@ constexpr std::array<ElInfo, kElCount> kElements = {{
     {kIframe, "IFRAME", kSpecial},
     {kImg, "IMG", kSpecial},
     {kInput, "INPUT", kSpecial},
+    {kIns, "INS", 0},
+    {kKbd, "KBD", 0},
     {kKeygen, "KEYGEN", kSpecial},
+    {kLabel, "LABEL", 0},
+    {kLegend, "LEGEND", 0},
     {kLi, "LI", kSpecial | kImpliedEnd},
     {kLink, "LINK", kSpecial},
     {kListing, "LISTING", kBlock},
     {kMain, "MAIN", kBlock},
+    {kMap, "MAP", 0},
+    {kMark, "MARK", 0},
     {kMarquee, "MARQUEE", kSpecial | kScope},
     {kMath, "MATH", 0},
     {kMenu, "MENU", kBlock},
     {kMeta, "META", kSpecial},
+    {kMeter, "METER", 0},
     {kNav, "NAV", kBlock},
     {kNobr, "NOBR", kFormat},
     {kNoembed, "NOEMBED", kSpecial},
@@ -96,26 +113,34 @@ constexpr std::array<ElInfo, kElCount> kElements = {{
     {kOl, "OL", kBlock},
     {kOptgroup, "OPTGROUP", kImpliedEnd},
     {kOption, "OPTION", kImpliedEnd},
+    {kOutput, "OUTPUT", 0},
     {kP, "P", kBlock | kImpliedEnd},
     {kParam, "PARAM", kSpecial},
+    {kPicture, "PICTURE", 0},
     {kPlaintext, "PLAINTEXT", kBlock},
     {kPre, "PRE", kBlock},
+    {kProgress, "PROGRESS", 0},
+    {kQ, "Q", 0},
     {kRb, "RB", kImpliedEnd},
     {kRp, "RP", kImpliedEnd},
     {kRt, "RT", kImpliedEnd},
     {kRtc, "RTC", kImpliedEnd},
     {kRuby, "RUBY", 0},
     {kS, "S", kFormat},
+    {kSamp, "SAMP", 0},
     {kScript, "SCRIPT", kSpecial},
     {kSearch, "SEARCH", kBlock},
     {kSection, "SECTION", kBlock},
     {kSelect, "SELECT", kSpecial},
     {kSmall, "SMALL", kFormat},
     {kSource, "SOURCE", kSpecial},
+    {kSpan, "SPAN", 0},
     {kStrike, "STRIKE", kFormat},
     {kStrong, "STRONG", kFormat},
     {kStyle, "STYLE", kSpecial},
+    {kSub, "SUB", 0},
     {kSummary, "SUMMARY", kBlock},
+    {kSup, "SUP", 0},
     {kSvg, "SVG", 0},
     {kTable, "TABLE", kSpecial | kScope | kTableFamily},
     {kTbody, "TBODY", kSpecial | kThoroughEnd | kTableFamily},
@@ -125,12 +150,15 @@ constexpr std::array<ElInfo, kElCount> kElements = {{
     {kTfoot, "TFOOT", kSpecial | kThoroughEnd | kTableFamily},
     {kTh, "TH", kSpecial | kScope | kThoroughEnd},
     {kThead, "THEAD", kSpecial | kThoroughEnd | kTableFamily},
+    {kTime, "TIME", 0},
     {kTitle, "TITLE", kSpecial},
     {kTr, "TR", kSpecial | kThoroughEnd | kTableFamily},
     {kTrack, "TRACK", kSpecial},
     {kTt, "TT", kFormat},
     {kU, "U", kFormat},
     {kUl, "UL", kBlock},
+    {kVar, "VAR", 0},
+    {kVideo, "VIDEO", 0},
     {kWbr, "WBR", kSpecial},
     {kXmp, "XMP", kSpecial},
 }};
@@ -144,6 +172,40 @@ constexpr bool elements_in_order() {
   return true;
 }
 static_assert(elements_in_order(), "kElements holds each element at its own place, sorted by name");
+
+// Looks at the length and the first and last bytes only: cheap, and enough
+// to spread the known names; names that meet are told apart by comparing.
+constexpr std::uint32_t name_hash(std::string_view name) {
+  if (name.empty()) {
+    return 0;
+  }
+  const auto first = static_cast<unsigned char>(name.front());
+  const auto last = static_cast<unsigned char>(name.back());
+  return (static_cast<std::uint32_t>(name.size()) * 0x9E3779B1U) ^ (first * 0x85EBCA77U) ^ (last * 0xC2B2AE3DU);
+}
+
+// The known elements by the hash of their names, kNone in empty slots; at
+// most a quarter full, so that a lookup mostly ends at its first slot.
+constexpr std::array<El, 1024> kSlots = [] {
+  std::array<El, 1024> slots{};
+  for (std::size_t i = 1; i < kElements.size(); ++i) {
+    std::size_t slot = name_hash(kElements[i].name) & (slots.size() - 1);
+    while (slots[slot] != kNone) {
+      slot = (slot + 1) & (slots.size() - 1);
+    }
+    slots[slot] = kElements[i].el;
+  }
+  return slots;
+}();
+static_assert(4 * kElCount <= kSlots.size());
+
+constexpr std::size_t kLongestKnownName = [] {
+  std::size_t longest = 0;
+  for (const ElInfo& info : kElements) {
+    longest = std::max(longest, info.name.size());
+  }
+  return longest;
+}();
 
 struct Node {
   Name name;
@@ -165,13 +227,18 @@ std::uint64_t changes = 0;  // counts every change, to tell a tag that changed t
 // The names of ordinary elements, each once: those that are open or in the
 // list, and some that were.
 std::vector<std::string> names_seen;
-std::unordered_map<std::string, Name> name_ids;
+// Looked up by string_view, without a string made for each tag.
+struct NameHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+};
+std::unordered_map<std::string, Name, NameHash, std::equal_to<>> name_ids;
 
 // Forgets the names of ordinary elements that are neither open nor in the
 // list, once there are many: their number stays that of the open ones.
 void compact_names() {
   std::vector<std::string> kept;
-  std::unordered_map<std::string, Name> ids;
+  std::unordered_map<std::string, Name, NameHash, std::equal_to<>> ids;
   auto renumber = [&](Name& name) {
     if (name < kElCount) {
       return;
@@ -259,33 +326,52 @@ std::size_t entry_index(std::uint32_t serial) { return static_cast<std::size_t>(
 
 }  // namespace
 
-// A name's El, by binary search of the sorted table; kNone for names the
-// model does not know.
+// Names are short: a loop beats a call of memcmp.
+bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A name's El, from an open-addressing table built at compile time; kNone
+// for names the model does not know. Every tag written is looked up here.
 El known_element(std::string_view name) {
-  const auto* begin = kElements.begin() + 1;
-  const auto* found = std::lower_bound(begin, kElements.end(), name,
-                                       [](const ElInfo& info, std::string_view n) { return info.name < n; });
-  return found != kElements.end() && found->name == name ? found->el : kNone;
+  if (name.size() > kLongestKnownName) {
+    return kNone;
+  }
+  for (std::size_t slot = name_hash(name) & (kSlots.size() - 1);; slot = (slot + 1) & (kSlots.size() - 1)) {
+    const El el = kSlots[slot];
+    if (el == kNone || same_name(kElements[el].name, name)) {
+      return el;
+    }
+  }
 }
 
 El el_of(Name name) { return name < kElCount ? static_cast<El>(name) : kNone; }
 bool has(Name name, std::uint16_t traits) { return (kElements[el_of(name)].traits & traits) != 0; }
 bool is_special(Name name) { return name < kElCount && has(name, kSpecial); }
 
-Name name_of(const char* upper_name) {
-  const std::string_view text(upper_name);
-  const El el = known_element(text);
+Name name_of(std::string_view upper_name) {
+  const El el = known_element(upper_name);
   if (el != kNone) {
     return el;
+  }
+  if (const auto found = name_ids.find(upper_name); found != name_ids.end()) {
+    return found->second;
   }
   if (names_seen.size() >= 2 * (kMaxOpen + kMaxFormatting)) {
     compact_names();
   }
-  const auto [entry, added] = name_ids.try_emplace(std::string(text), static_cast<Name>(kElCount + names_seen.size()));
-  if (added) {
-    names_seen.emplace_back(text);
-  }
-  return entry->second;
+  const auto id = static_cast<Name>(kElCount + names_seen.size());
+  names_seen.emplace_back(upper_name);
+  name_ids.emplace(names_seen.back(), id);
+  return id;
 }
 
 std::string_view upper_name(Name name) {

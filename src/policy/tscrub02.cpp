@@ -95,6 +95,7 @@ RegionNames& region_names() {
   return table;
 }
 std::array<char, kNameBuffSize> name_buff{};
+std::size_t name_length = 0;  // of the name in name_buff
 bool safe = false;          // the installed Config asks for safe mode
 // A text run's '<' or "</" at the end of what was written (safe mode) is
 // held back: 0, or how many of those bytes are held. Written before the
@@ -148,6 +149,7 @@ void start_afresh() {
 void judge_as_browsers_build() {
   if (name_buff[0] == 'I' && tag_is("IMAGE")) {
     std::memcpy(name_buff.data(), "IMG", sizeof "IMG");
+    name_length = 3;
   }
 }
 
@@ -391,7 +393,7 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   const bool is_written =
       action != ACTION_DROP && !dropping() &&
       !(safe && (tag_opened_frame() || tag_closed_at_once() || acts_on_whole_page() ||
-                 (is_never_written_raw_text() && has_raw_text()) || !tree_start_tag(name_buff.data(), tag_bare)));
+                 (is_never_written_raw_text() && has_raw_text()) || !tree_start_tag({name_buff.data(), name_length}, tag_bare)));
   if (!is_written) {
     if (has_raw_text() || tag_opened_frame()) {
       open_region(line);
@@ -439,7 +441,7 @@ int scrub_end_tag(const char* piece, const char* name, std::FILE* out, unsigned 
   // stands; any other end tag in safe mode goes through the tree model, which
   // keeps out those that would close what the output did not open.
   const bool is_written = (action == ACTION_KEEP || action == ACTION_WARN || action == ACTION_EDIT) &&
-                          !(safe && (acts_on_whole_page() || (!reading_raw_text() && !tree_end_tag(name_buff.data()))));
+                          !(safe && (acts_on_whole_page() || (!reading_raw_text() && !tree_end_tag({name_buff.data(), name_length}))));
   if (!is_written) {
     report_removed_tag(true, line);
     return 0;
@@ -534,6 +536,7 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
   bool end_tag = false;
   const char* name = find_tag_name(piece, &end_tag);
   const char* const after_name = copy_upper(name, name_buff, safe ? kEndsSafeTagName : kEndsClassicTagName);
+  name_length = static_cast<std::size_t>(after_name - name);
   tag_bare = safe && is_bare(after_name);
   if (safe && !end_tag) {
     judge_as_browsers_build();
