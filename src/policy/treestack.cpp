@@ -222,7 +222,9 @@ struct Entry {  // of the list of active formatting elements
 std::vector<Node> stack;  // stack[0] is the container
 std::vector<Entry> formatting;
 std::uint32_t next_serial = 1;
-std::size_t open_templates = 0;
+// How many elements of each known kind are open: most scope walks end
+// before they begin, with none of the element looked for open.
+std::array<std::uint32_t, kElCount> open_known{};
 std::uint64_t changes = 0;  // counts every change, to tell a tag that changed the tree
 // The names of ordinary elements, each once: those that are open or in the
 // list, and some that were.
@@ -271,9 +273,7 @@ Entry* entry_of(std::uint32_t serial) {
 
 void note_removed(const Node& node) {
   ++changes;
-  if (el_of(node.name) == kTemplate) {
-    --open_templates;
-  }
+  --open_known[el_of(node.name)];
   if (has(node.name, kFormatting)) {
     if (Entry* entry = entry_of(node.serial)) {
       entry->open = false;
@@ -382,7 +382,7 @@ void reset_stack() {
   stack.assign(1, Node{kNone, 0});
   formatting.clear();
   next_serial = 1;
-  open_templates = 0;
+  open_known.fill(0);
   names_seen.clear();
   name_ids.clear();
 }
@@ -391,7 +391,7 @@ Name current() { return stack.back().name; }
 bool above_floor() { return stack.size() > 1; }
 std::size_t depth() { return stack.size(); }
 Name name_at(std::size_t at) { return stack[at].name; }
-std::size_t templates_open() { return open_templates; }
+std::size_t templates_open() { return open_known[kTemplate]; }
 std::size_t formatting_size() { return formatting.size(); }
 Name last_formatting() { return formatting.empty() ? Name{kNone} : formatting.back().name; }
 std::uint64_t change_count() { return changes; }
@@ -424,9 +424,7 @@ std::uint32_t insert(Name name) {
   ++changes;
   const std::uint32_t serial = next_serial++;
   stack.push_back(Node{name, serial});
-  if (el_of(name) == kTemplate) {
-    ++open_templates;
-  }
+  ++open_known[el_of(name)];
   return serial;
 }
 
@@ -469,6 +467,9 @@ std::size_t find_in_scope(NameTest match, Scope scope) {
 }
 
 bool in_scope(Name name, Scope scope) {
+  if (name < kElCount && open_known[name] == 0) {
+    return false;
+  }
   for (std::size_t i = stack.size(); i-- > 1;) {
     if (stack[i].name == name) {
       return true;
