@@ -32,13 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (cfg_valid(config) == 0) {
     fuzz::fail("cfg_construct failed");
   }
-  install_config(config);
   int status = 0;
   {
     fuzz::Input cfg_input(cfg_bytes, cfg_size);
     status = cfg_read(cfg_input.stream(), config);
   }
   if (status == 0) {
+    install_config(config);  // as read, as the command does
     install_tag_scrubber(scrub_tag);
     install_text_scrubber(scrub_text);
     install_comment_scrubber(scrub_comment);

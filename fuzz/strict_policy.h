@@ -69,12 +69,18 @@ inline Config* strict_policy(bool safe) {
 // '<' that is text, a character reference of up to six bytes ("&#122;") in
 // place of the byte after it, where dropped markup came between them; and
 // at the end of the output either the end tag of a raw-text element left
-// open (none is longer than "</noframes>") or "&lt;" for a final '<'.
+// open (none is longer than "</noframes>") or "&lt;" for a final '<'; then
+// the end tags that close what the output left open. A start tag opens at
+// most three elements (a <td> straight in a table makes a section and a
+// row too), and a formatting element may be closed once on the stack and
+// once in the formatting list after being rebuilt: five end tags, of a
+// name of at most 127 bytes, for each '<'.
 inline std::size_t output_allowance(const std::uint8_t* document, std::size_t size, bool safe) {
   if (!safe) {
     return 0;
   }
-  constexpr std::size_t kReferenceGrowth = 5;
+  constexpr std::size_t kClosingGrowth = 5 * (sizeof "</>" - 1 + 127);
+  constexpr std::size_t kReferenceGrowth = 5 + kClosingGrowth;
   constexpr std::size_t kEndRepair = sizeof "</noframes>" - 1;
   std::size_t less_thans = 0;
   for (std::size_t i = 0; i < size; ++i) {

@@ -480,13 +480,14 @@ int read_configuration() {
     std::fputs("Unable to construct configuration\n", stderr);
     return 1;
   }
-  install_config(config);
   const int status = cfg_read_named(pCfg, cfg_name, config);
   if (status != 0) {
     std::fputs("Unable to interpret configuration file\n", stderr);
     cfg_report_place(stderr);
+    return status;
   }
-  return status;
+  install_config(config);  // as read: the hooks take its mode once
+  return 0;
 }
 
 // Findings of the usual mode as JSON lines on standard error.

@@ -96,7 +96,7 @@ RegionNames& region_names() {
 }
 std::array<char, kNameBuffSize> name_buff{};
 std::size_t name_length = 0;  // of the name in name_buff
-bool safe = false;          // the installed Config asks for safe mode
+bool safe = false;  // the Config, as it was installed, asks for safe mode
 // A text run's '<' or "</" at the end of what was written (safe mode) is
 // held back: 0, or how many of those bytes are held. Written before the
 // next tag it is what it was. A '<' was text because the markup after it
@@ -487,7 +487,7 @@ bool begins_markup_after_lt(char c) {
 // (see held_lt): a final '<' or "</", in safe mode.
 std::size_t text_to_hold(const char* piece, std::size_t length) {
   const char last = piece[length - 1];
-  if ((last != '<' && last != '/') || !is_safe_mode()) {
+  if ((last != '<' && last != '/') || !safe) {
     return 0;
   }
   if (last == '<') {
@@ -524,6 +524,7 @@ Action policy::attribute_action(const char* attribute) {
 Config* install_config(Config* cfg) {
   config = cfg;
   tag_entry = nullptr;
+  safe = is_safe_mode();
   return cfg;
 }
 
@@ -532,7 +533,6 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
     start_afresh();
     return 0;
   }
-  safe = is_safe_mode();
   bool end_tag = false;
   const char* name = find_tag_name(piece, &end_tag);
   const char* const after_name = copy_upper(name, name_buff, safe ? kEndsSafeTagName : kEndsClassicTagName);

@@ -8,7 +8,8 @@
 #include "config/config.h"
 
 // Makes config the one the hooks consult (the caller keeps ownership) and
-// returns it.
+// returns it. Its mode is taken as it stands: a Config whose mode changes
+// afterwards is installed again.
 Config* install_config(Config* config);
 
 // Scanner hooks (see Scrubber): they write what the Config allows to out and

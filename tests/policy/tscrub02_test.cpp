@@ -386,6 +386,7 @@ TEST_F(Policy, AttributeSeparationDefaultsAndPatterns) {
     attr("DIV", "DATA-X*", ACTION_KEEP);
     if (safe) {
       ASSERT_EQ(cfg_set_mode(config_, MODE_SAFE), 0);
+      install_config(config_);
     }
     install_safe_scan(safe);
     for (const auto& c : cases) {
@@ -458,6 +459,7 @@ TEST_F(Policy, RemovalReport) {
     attr("A", "TITLE", ACTION_WARN);
     attr("A", "HREF", ACTION_KEEP);
     ASSERT_EQ(cfg_set_mode(config_, c.safe ? MODE_SAFE : MODE_CLASSIC), 0);
+    install_config(config_);
     install_safe_scan(c.safe);
     recorded_findings.clear();
     const Filtered got = filter(c.in);
@@ -512,6 +514,7 @@ TEST_F(Policy, PageWideTagsInSafeMode) {
     configure({.tags = {{"BODY", ACTION_EDIT}, {"DIV", ACTION_DROP_ALL}}});
     attr("BODY", "ONLOAD", ACTION_KEEP);
     ASSERT_EQ(cfg_set_mode(config_, MODE_SAFE), 0);
+    install_config(config_);
     install_safe_scan(true);
     recorded_findings.clear();
     const Filtered got = filter(c.in);
