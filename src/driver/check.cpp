@@ -307,6 +307,7 @@ bool deliver_from_worker(const char* out, std::size_t out_size, const char* err,
     (void)lines_put(findings_out, "    ", kIndent);
     out += kIndent;
     out_size -= kIndent;
+    pass_first_sarif_result();  // what the parent writes next follows it
     sarif_result_written = true;
   }
   (void)lines_put(findings_out, out, out_size);
