@@ -2,11 +2,15 @@
 //
 // Each worker is joined to the parent by a stream socket of its own. The
 // parent sends a request per file (the name, and the open descriptor as
-// SCM_RIGHTS when the walk opened it) and keeps at most kDepth requests
-// outstanding per worker, so that a worker finds its next file waiting
-// when it is done with one. A worker answers each request, in order, with
-// one record: a header (sizes and counts) and the bytes that the file
-// wrote to standard output and to standard error.
+// SCM_RIGHTS when the walk opened it), kBatch requests at a time in one
+// message, and keeps at most kDepth files outstanding per worker, so that
+// a worker finds its next files waiting when it is done with one: on a
+// tree of small pages, a message and a wake-up per file cost the parent
+// about as much as checking the file costs a worker. A worker answers each
+// request, in order, with one record: a header (sizes and counts) and the
+// bytes that the file wrote to standard output and to standard error; the
+// records come one by one, so that the parent knows which file a worker
+// that dies was checking.
 //
 // The parent keeps the files in a queue in the order they were named,
 // each pending until its record arrives, and writes out the front of the
@@ -41,7 +45,8 @@
 
 namespace {
 
-constexpr std::size_t kDepth = 8;
+constexpr std::size_t kBatch = 8;
+constexpr std::size_t kDepth = 2 * kBatch;
 constexpr std::size_t kWindowPerWorker = 2 * kDepth;
 // Descriptors left for the walk (one per level of the tree), the standard
 // streams and the configuration.
@@ -85,6 +90,7 @@ std::deque<Item> queue;
 std::uint64_t front_sequence = 0;  // the sequence number of queue.front()
 std::size_t window = 1;
 std::deque<std::uint64_t> orphans;  // sent to a worker that died before them
+std::vector<std::uint64_t> batch;   // files not yet sent
 bool stopped = false;
 
 // Where a check's output is gathered: streams that append to a string.
@@ -159,27 +165,21 @@ bool send_all(int sock, const char* bytes, std::size_t count) {
   return true;
 }
 
-bool receive_all(int sock, char* bytes, std::size_t count) {
-  while (count != 0) {
-    const ssize_t got = read(sock, bytes, count);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      return false;
-    }
-    bytes += got;
-    count -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
+// What a worker has received and not yet taken: bytes of requests, and
+// the descriptors that came with them, in order.
+struct Received {
+  std::string bytes;
+  std::size_t used = 0;
+  std::deque<int> fds;
+};
 
-// A worker's next request: false when the parent has no more. The header
-// comes with the descriptor, if any, in its control message.
-bool receive_request(int sock, std::string* name, int* fd) {
-  RequestHeader header{};
-  std::array<char, CMSG_SPACE(sizeof(int))> control{};
-  iovec part{&header, sizeof header};
+// Reads more requests: false when the parent has no more.
+bool receive_more(int sock, Received& in) {
+  in.bytes.erase(0, in.used);
+  in.used = 0;
+  std::array<char, std::size_t{1} << 16> chunk{};
+  std::array<char, CMSG_SPACE(sizeof(int) * kBatch)> control{};
+  iovec part{chunk.data(), chunk.size()};
   msghdr message{};
   message.msg_iov = &part;
   message.msg_iovlen = 1;
@@ -192,26 +192,56 @@ bool receive_request(int sock, std::string* name, int* fd) {
   if (got <= 0) {
     return false;
   }
-  *fd = -1;
+  in.bytes.append(chunk.data(), static_cast<std::size_t>(got));
   for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
-      std::memcpy(fd, CMSG_DATA(c), sizeof(int));
+      const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+      for (std::size_t i = 0; i < count; ++i) {
+        int fd = -1;
+        std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+        in.fds.push_back(fd);
+      }
     }
   }
-  const auto rest = sizeof header - static_cast<std::size_t>(got);
-  if (!receive_all(sock, reinterpret_cast<char*>(&header) + got, rest)) {
-    return false;
+  return true;
+}
+
+// A worker's next request: false when the parent has no more. A
+// descriptor comes with the bytes of the message that carries it, so it
+// is there by the time its request is whole.
+bool receive_request(int sock, Received& in, std::string* name, int* fd) {
+  for (;;) {
+    RequestHeader header{};
+    const std::size_t held = in.bytes.size() - in.used;
+    if (held >= sizeof header) {
+      std::memcpy(&header, in.bytes.data() + in.used, sizeof header);
+    }
+    if (held >= sizeof header && held - sizeof header >= header.name_size) {
+      if (header.has_fd != 0 && in.fds.empty()) {
+        return false;  // cannot happen: the parent sends one with each
+      }
+      name->assign(in.bytes, in.used + sizeof header, header.name_size);
+      in.used += sizeof header + header.name_size;
+      *fd = -1;
+      if (header.has_fd != 0) {
+        *fd = in.fds.front();
+        in.fds.pop_front();
+      }
+      return true;
+    }
+    if (!receive_more(sock, in)) {
+      return false;
+    }
   }
-  name->resize(header.name_size);
-  return receive_all(sock, name->data(), name->size());
 }
 
 // Checks the files the parent sends until it sends no more.
 void serve(int sock) {
+  Received in;
   std::string name;
   std::string record;
   int fd = -1;
-  while (receive_request(sock, &name, &fd)) {
+  while (receive_request(sock, in, &name, &fd)) {
     const JobCounts counts = check_captured(name.c_str(), fd);
     const ResultHeader header{captured_out.size(), captured_err.size(), counts};
     record.assign(reinterpret_cast<const char*>(&header), sizeof header);
@@ -246,13 +276,14 @@ void become_worker(int sock, pid_t parent) {
 }
 
 // How many workers the descriptors allow: each holds a socket and the
-// files outstanding on it.
+// files outstanding on it, and the parent the files of the next message.
 int affordable_workers(int wanted) {
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
     return wanted;
   }
-  const long spare = static_cast<long>(std::min<rlim_t>(limit.rlim_cur, 1 << 20)) - kReservedDescriptors;
+  const long spare = static_cast<long>(std::min<rlim_t>(limit.rlim_cur, 1 << 20)) - kReservedDescriptors -
+                   static_cast<long>(kBatch);
   const long each = 1 + static_cast<long>(kDepth);
   return static_cast<int>(std::clamp(spare / each, 0L, static_cast<long>(wanted)));
 }
@@ -350,7 +381,11 @@ void read_worker(Worker& w) {
     const ssize_t got = recv(w.sock, chunk.data(), chunk.size(), MSG_DONTWAIT);
     if (got > 0) {
       w.inbox.append(chunk.data(), static_cast<std::size_t>(got));
-      continue;
+      if (static_cast<std::size_t>(got) == chunk.size()) {
+        continue;
+      }
+      take_records(w);  // a short read took all there was
+      return;
     }
     if (got < 0 && errno == EINTR) {
       continue;
@@ -392,10 +427,10 @@ void pump() {
   deliver_ready();
 }
 
-// The worker to send a file to, waiting for one with room: standard input
-// always goes to the first worker alive, so that it is read in the order
-// named, by one reader. Null when no worker is left.
-Worker* choose_worker(bool standard_input) {
+// The worker to send count files to, waiting for one with room: standard
+// input always goes to the first worker alive, so that it is read in the
+// order named, by one reader. Null when no worker is left.
+Worker* choose_worker(bool standard_input, std::size_t count) {
   for (;;) {
     Worker* best = nullptr;
     bool alive = false;
@@ -404,11 +439,12 @@ Worker* choose_worker(bool standard_input) {
         continue;
       }
       alive = true;
-      if (w.outstanding.size() < kDepth && (best == nullptr || w.outstanding.size() < best->outstanding.size())) {
+      const bool room = w.outstanding.size() + count <= kDepth;
+      if (room && (best == nullptr || w.outstanding.size() < best->outstanding.size())) {
         best = &w;
       }
       if (standard_input) {
-        best = w.outstanding.size() < kDepth ? &w : nullptr;
+        best = room ? &w : nullptr;
         break;
       }
     }
@@ -419,22 +455,33 @@ Worker* choose_worker(bool standard_input) {
   }
 }
 
-bool send_request(Worker& w, const Item& item) {
-  const RequestHeader header{item.name.size(), item.fd >= 0 ? 1U : 0U, 0};
-  std::array<char, CMSG_SPACE(sizeof(int))> control{};
-  iovec parts[2] = {{const_cast<RequestHeader*>(&header), sizeof header},
-                    {const_cast<char*>(item.name.data()), item.name.size()}};
+// Sends the requests for the files of sequences in one message, their
+// descriptors with it; false when the worker is gone.
+bool send_requests(Worker& w, const std::vector<std::uint64_t>& sequences) {
+  std::string bytes;
+  std::array<int, kBatch> fds{};
+  std::size_t fd_count = 0;
+  for (const std::uint64_t sequence : sequences) {
+    const Item& item = item_at(sequence);
+    const RequestHeader header{item.name.size(), item.fd >= 0 ? 1U : 0U, 0};
+    bytes.append(reinterpret_cast<const char*>(&header), sizeof header).append(item.name);
+    if (item.fd >= 0) {
+      fds[fd_count++] = item.fd;
+    }
+  }
+  std::array<char, CMSG_SPACE(sizeof(int) * kBatch)> control{};
+  iovec part{bytes.data(), bytes.size()};
   msghdr message{};
-  message.msg_iov = parts;
-  message.msg_iovlen = 2;
-  if (item.fd >= 0) {
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  if (fd_count != 0) {
     message.msg_control = control.data();
-    message.msg_controllen = control.size();
+    message.msg_controllen = CMSG_SPACE(sizeof(int) * fd_count);
     cmsghdr* c = CMSG_FIRSTHDR(&message);
     c->cmsg_level = SOL_SOCKET;
     c->cmsg_type = SCM_RIGHTS;
-    c->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(c), &item.fd, sizeof(int));
+    c->cmsg_len = CMSG_LEN(sizeof(int) * fd_count);
+    std::memcpy(CMSG_DATA(c), fds.data(), sizeof(int) * fd_count);
   }
   ssize_t sent = 0;
   do {
@@ -443,15 +490,9 @@ bool send_request(Worker& w, const Item& item) {
   if (sent < 0) {
     return false;
   }
-  // The descriptor went with the first byte; the rest of a long name follows.
-  const auto whole = sizeof header + item.name.size();
+  // The descriptors went with the first bytes; the rest of long names follows.
   const auto done = static_cast<std::size_t>(sent);
-  if (done >= whole) {
-    return true;
-  }
-  std::string rest(reinterpret_cast<const char*>(&header), sizeof header);
-  rest.append(item.name);
-  return send_all(w.sock, rest.data() + done, whole - done);
+  return done == bytes.size() || send_all(w.sock, bytes.data() + done, bytes.size() - done);
 }
 
 // Checks a file in the parent, when no worker is left to.
@@ -470,19 +511,23 @@ void check_here(Item& item) {
   item.kind = ItemKind::kChecked;
 }
 
-void dispatch(std::uint64_t sequence) {
+// Sends the files of sequences (at most kBatch) to one worker, or checks
+// them here when no worker is left.
+void dispatch_all(const std::vector<std::uint64_t>& sequences) {
+  const bool standard_input = sequences.size() == 1 && item_at(sequences.front()).name == "-";
   for (;;) {
-    if (stopped) {
+    if (stopped || sequences.empty()) {
       return;
     }
-    Worker* w = choose_worker(item_at(sequence).name == "-");
-    Item& item = item_at(sequence);
+    Worker* w = choose_worker(standard_input, sequences.size());
     if (w == nullptr) {
-      check_here(item);
+      for (const std::uint64_t sequence : sequences) {
+        check_here(item_at(sequence));
+      }
       return;
     }
-    if (send_request(*w, item)) {
-      w->outstanding.push_back(sequence);
+    if (send_requests(*w, sequences)) {
+      w->outstanding.insert(w->outstanding.end(), sequences.begin(), sequences.end());
       return;
     }
     read_worker(*w);  // takes its last records, then finds it gone
@@ -492,8 +537,20 @@ void dispatch(std::uint64_t sequence) {
   }
 }
 
+void dispatch(std::uint64_t sequence) { dispatch_all(std::vector<std::uint64_t>{sequence}); }
+
+// Sends the files gathered for the next message.
+void send_batch() {
+  std::vector<std::uint64_t> sequences;
+  sequences.swap(batch);
+  dispatch_all(sequences);
+}
+
 // Waits until the queue has room for one more file.
 void make_room() {
+  if (queue.size() >= window) {
+    send_batch();  // the files waited for may be among them
+  }
   while (!stopped && queue.size() >= window) {
     pump();
     deliver_ready();
@@ -515,6 +572,7 @@ void stop_workers() {
   }
   queue.clear();
   orphans.clear();
+  batch.clear();
 }
 
 }  // namespace
@@ -532,6 +590,7 @@ bool jobs_start(int count, const JobHooks* job_hooks) {
   workers.clear();
   queue.clear();
   orphans.clear();
+  batch.clear();
   front_sequence = 0;
   stopped = false;
   const pid_t parent = getpid();
@@ -570,7 +629,16 @@ void jobs_add_file(const char* name, int fd) {
   queue.emplace_back();
   queue.back().name.assign(name);
   queue.back().fd = fd;
-  dispatch(front_sequence + queue.size() - 1);
+  const std::uint64_t sequence = front_sequence + queue.size() - 1;
+  if (queue.back().name == "-") {
+    send_batch();  // what comes before it goes first
+    dispatch(sequence);
+  } else {
+    batch.push_back(sequence);
+    if (batch.size() == kBatch) {
+      send_batch();
+    }
+  }
   deliver_ready();
 }
 
@@ -591,6 +659,7 @@ void jobs_add_trouble(const char* name, const char* message, bool is_file) {
 bool jobs_stopped() { return stopped; }
 
 bool jobs_finish() {
+  send_batch();
   while (!stopped && !queue.empty()) {
     const std::size_t before = queue.size();
     pump();

@@ -113,7 +113,7 @@ def same_output(binary, tmp):
                 check(alone.returncode == 2, f"--format={fmt}: the tree has trouble, status {alone.returncode}")
         # Too few descriptors for every worker asked for, or for any: the
         # parent checks alone.
-        for descriptors in (48, 36):
+        for descriptors in (64, 36):
             expect_same(binary, tmp, names, [8], "few descriptors", descriptors)
     finally:
         sock.close()
