@@ -456,7 +456,10 @@ Worker* choose_worker(bool standard_input, std::size_t count) {
 }
 
 // Sends the requests for the files of sequences in one message, their
-// descriptors with it; false when the worker is gone.
+// descriptors with it; false when the worker is gone. The send blocks:
+// a worker's socket holds a few hundred kilobytes, more than kDepth
+// requests take unless their names run to tens of kilobytes each, and
+// past that a worker blocked on its answer would block the parent too.
 bool send_requests(Worker& w, const std::vector<std::uint64_t>& sequences) {
   std::string bytes;
   std::array<int, kBatch> fds{};
