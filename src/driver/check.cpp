@@ -15,6 +15,7 @@
 
 #include "driver/document.h"
 #include "driver/github.h"
+#include "driver/jobs.h"
 #include "driver/json.h"
 #include "driver/walk.h"
 #include "driver/sarif.h"
@@ -225,6 +226,20 @@ void check_one(const Config* config, const char* name, std::FILE* discard, std::
   (void)lines_flush_all();
 }
 
+// Checks the file that the walk opened on fd, which is closed.
+void check_descriptor(const Config* config, const char* name, int fd, std::FILE* discard) {
+  std::FILE* in = fdopen(fd, "r");
+  if (in != nullptr) {
+    check_one(config, name, discard, in);
+    return;
+  }
+  const int reason = errno;
+  close(fd);
+  const std::string message = std::string("Unable to open input file ") + name + ": " + std::strerror(reason);
+  ++tally.files;
+  report_trouble(name, message.c_str());
+}
+
 // Whether a name on the command line is a directory to walk ("-" is
 // standard input, whatever is called "-" in the current directory).
 bool names_directory(const char* name) {
@@ -232,29 +247,126 @@ bool names_directory(const char* name) {
   return std::strcmp(name, "-") != 0 && stat(name, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-// Checks each file the walk of dir finds. An entry that cannot be opened
-// counts among the files, as a named file that cannot; a directory that
-// cannot be read is trouble without being a file.
-void check_tree(const Config* config, const char* dir, std::FILE* discard, CheckOptions options) {
+// Checks each file the walk of dir finds, here or, with in_jobs, in the
+// workers. An entry that cannot be opened counts among the files, as a
+// named file that cannot; a directory that cannot be read is trouble
+// without being a file.
+void check_tree(const Config* config, const char* dir, std::FILE* discard, CheckOptions options, bool in_jobs) {
   walk_start(dir, options.suffixes != nullptr ? options.suffixes : kDefaultSuffixes);
-  for (WalkStep step = walk_next(); step.kind != WalkKind::kDone; step = walk_next()) {
-    std::FILE* in = step.kind == WalkKind::kFile ? fdopen(step.fd, "r") : nullptr;
-    if (in != nullptr) {
-      check_one(config, step.name, discard, in);
-      continue;
-    }
+  for (WalkStep step = walk_next(); step.kind != WalkKind::kDone && !(in_jobs && jobs_stopped());
+       step = walk_next()) {
+    const bool is_file = step.kind == WalkKind::kBadFile;
     if (step.kind == WalkKind::kFile) {
-      const int reason = errno;
-      close(step.fd);
-      std::string message = std::string("Unable to open input file ") + step.name + ": " + std::strerror(reason);
-      ++tally.files;
-      report_trouble(step.name, message.c_str());
-      continue;
+      in_jobs ? jobs_add_file(step.name, step.fd) : check_descriptor(config, step.name, step.fd, discard);
+    } else if (in_jobs) {
+      jobs_add_trouble(step.name, step.message, is_file);
+    } else {
+      tally.files += is_file ? 1 : 0;
+      report_trouble(step.name, step.message);
     }
-    tally.files += step.kind == WalkKind::kBadFile ? 1 : 0;
-    report_trouble(step.name, step.message);
   }
   walk_end();
+}
+
+// What the workers of -j need from this module: the configuration and the
+// discard stream they inherit, and the format's state.
+const Config* job_config = nullptr;
+std::FILE* job_discard = nullptr;
+bool sarif_result_written = false;
+
+constexpr std::size_t kSarif = static_cast<std::size_t>(FindingFormat::kSarif);
+
+// The results of a SARIF log after the first begin with a comma. A
+// worker cannot know whether its file's results come first, so it writes
+// each as a later result (a result written to /dev/null takes the writer
+// past its first), and the parent takes the comma off the first result
+// of the log; what the parent writes itself follows the log as written
+// (a log begun afresh on /dev/null makes the next result the first).
+bool writing_sarif() { return writer == &kFormats[kSarif]; }
+void pass_first_sarif_result() { sarif_write_error("", "", job_discard); }
+void restart_sarif_results() { sarif_begin(job_discard); }
+
+void check_in_worker(const char* name, int fd, std::FILE* out, JobCounts* counts) {
+  if (writing_sarif()) {
+    pass_first_sarif_result();
+  }
+  // The parent checks here too when no worker is left: its stream and
+  // its summary are put back.
+  std::FILE* const saved_out = findings_out;
+  const Tally saved_tally = tally;
+  findings_out = out;
+  tally = Tally{};
+  if (fd >= 0) {
+    check_descriptor(job_config, name, fd, job_discard);
+  } else {
+    check_one(job_config, name, job_discard);
+  }
+  *counts = JobCounts{tally.files, tally.findings, tally.files_with_findings, tally.unreadable};
+  tally = saved_tally;
+  findings_out = saved_out;
+}
+
+bool findings_failed() {
+  return lines_error(findings_out) != 0 || (findings_out == stdout && std::ferror(stdout) != 0);
+}
+
+bool deliver_from_worker(const char* out, std::size_t out_size, const char* err, std::size_t err_size,
+                         const JobCounts& counts) {
+  (void)lines_put(stderr, err, err_size);
+  constexpr std::size_t kIndent = 4;  // "   ," or "    " before a result
+  if (writing_sarif() && !sarif_result_written && out_size > kIndent) {
+    (void)lines_put(findings_out, "    ", kIndent);
+    out += kIndent;
+    out_size -= kIndent;
+    pass_first_sarif_result();  // what the parent writes next follows it
+    sarif_result_written = true;
+  }
+  (void)lines_put(findings_out, out, out_size);
+  tally.files += counts.files;
+  tally.findings += counts.findings;
+  tally.files_with_findings += counts.files_with_findings;
+  tally.unreadable += counts.unreadable;
+  (void)lines_flush_all();
+  return !findings_failed();
+}
+
+// Trouble the parent writes in its place: a directory the walk could not
+// read, an entry it could not open, a file whose worker died.
+void trouble_in_order(const char* name, const char* message, bool is_file) {
+  if (writing_sarif() && !sarif_result_written) {
+    restart_sarif_results();
+    sarif_result_written = true;
+  }
+  tally.files += is_file ? 1 : 0;
+  report_trouble(name, message);
+}
+
+constexpr JobHooks kJobHooks = {check_in_worker, deliver_from_worker, trouble_in_order};
+
+// Checks the files in workers; false in a worker once its work is done.
+// *workers_well is false when a worker ended badly.
+bool check_in_jobs(const Config* config, char* const files[], int count, std::FILE* discard, CheckOptions options,
+                   bool* workers_well) {
+  job_config = config;
+  job_discard = discard;
+  sarif_result_written = false;
+  // Whatever the streams hold goes out before the fork, or every worker
+  // would hold a copy of it.
+  (void)lines_flush_all();
+  (void)lines_drain(findings_out);
+  (void)lines_drain(stderr);
+  if (!jobs_start(jobs_wanted(options.jobs), &kJobHooks)) {
+    return false;
+  }
+  for (int i = 0; i < count && !jobs_stopped(); ++i) {
+    if (names_directory(files[i])) {
+      check_tree(config, files[i], discard, options, true);
+    } else {
+      jobs_add_file(files[i], -1);
+    }
+  }
+  *workers_well = jobs_finish();
+  return true;
 }
 
 const char* plural(unsigned long count) { return count == 1 ? "" : "s"; }
@@ -309,11 +421,25 @@ int check_files(const Config* config, char* const files[], int count, CheckOptio
     files = only_stdin;
     count = 1;
   }
-  for (int i = 0; i < count; ++i) {
-    if (names_directory(files[i])) {
-      check_tree(config, files[i], discard, options);
-    } else {
-      check_one(config, files[i], discard);
+  bool workers_well = true;
+  if (jobs_wanted(options.jobs) > 1) {
+    if (!check_in_jobs(config, files, count, discard, options, &workers_well)) {
+      // A worker whose work is done ends as a run does, writing nothing.
+      install_finding_sink(previous);
+      std::fclose(discard);
+      if (lines != nullptr) {
+        (void)lines_close(lines);
+      }
+      findings_out = stdout;
+      return kCheckClean;
+    }
+  } else {
+    for (int i = 0; i < count; ++i) {
+      if (names_directory(files[i])) {
+        check_tree(config, files[i], discard, options, false);
+      } else {
+        check_one(config, files[i], discard);
+      }
     }
   }
   if (writer->end != nullptr) {
@@ -321,7 +447,9 @@ int check_files(const Config* config, char* const files[], int count, CheckOptio
   }
   install_finding_sink(previous);
   std::fclose(discard);
-  int status = tally.unreadable != 0 ? kCheckTrouble : tally.findings != 0 ? kCheckFindings : kCheckClean;
+  int status = tally.unreadable != 0 || !workers_well ? kCheckTrouble
+               : tally.findings != 0                  ? kCheckFindings
+                                                      : kCheckClean;
   const bool failed = lines != nullptr ? lines_close(lines) != 0 : std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
   findings_out = stdout;
   if (failed) {

@@ -17,6 +17,7 @@ struct CheckOptions {
   FindingFormat format = FindingFormat::kGnu;
   bool quiet = false;  // no summary
   const char* suffixes = nullptr;  // of the files found in directories; null: html,htm
+  int jobs = 1;  // worker processes (-j); 0: one per processor, 1: none
 };
 
 // Exit statuses of check mode: trouble outranks findings.

@@ -20,6 +20,7 @@
 #include "config/config.h"
 #include "driver/check.h"
 #include "driver/document.h"
+#include "driver/jobs.h"
 #include "driver/json.h"
 #include "driver/outfile.h"
 #include "driver/walk.h"
@@ -51,6 +52,8 @@ struct Options {
   bool answered = false;  // -h or -V answered: nothing else to do
   const char* output = nullptr;  // -o: the output file
   const char* suffixes = nullptr;  // --ext: of the files found in directories
+  int jobs = 1;  // -j: check mode's worker processes
+  bool jobs_given = false;
   const char* input_name = nullptr;  // the input file, when one is named
   char** files = nullptr;  // check mode: the files named
   int file_count = 0;
@@ -67,6 +70,8 @@ constexpr const char* kUsage =
     "  -r, --report   report every tag, attribute, comment and region removed\n"
     "  -c, --check    check each FILE: findings as FILE:LINE: message, no document\n"
     "  -q, --quiet    in check mode, no summary line\n"
+    "  -j, --jobs N   in check mode, check files in N processes at once (0: one\n"
+    "                 per processor); the output is the same as with one\n"
     "      --ext LIST in check mode, the suffixes of the files found in a\n"
     "                 directory (default html,htm)\n"
     "      --format=FORMAT\n"
@@ -143,6 +148,32 @@ int output_option(const char* rest, int argc, char* argv[], int* index) {
   return options.output != nullptr ? 0 : 1;
 }
 
+// The number of check mode's processes, from -j N, -jN, --jobs=N or
+// --jobs N: 0 (one per processor) to kMaxJobs.
+int jobs_value(const char* value) {
+  if (options.jobs_given) {
+    std::fputs("Option -j may occur only once\n", stderr);
+    return 1;
+  }
+  options.jobs_given = true;
+  long jobs = 0;
+  for (const char* p = value; *p >= '0' && *p <= '9' && jobs <= kMaxJobs; ++p) {
+    jobs = jobs * 10 + (*p - '0');
+  }
+  const bool digits = *value != '\0' && std::strspn(value, "0123456789") == std::strlen(value);
+  if (!digits || jobs > kMaxJobs) {
+    std::fprintf(stderr, "Option -j takes a number of processes from 0 to %d\n", kMaxJobs);
+    return 1;
+  }
+  options.jobs = static_cast<int>(jobs);
+  return 0;
+}
+
+int jobs_option(const char* rest, int argc, char* argv[], int* index) {
+  const char* value = option_argument('j', rest, argc, argv, index);
+  return value != nullptr ? jobs_value(value) : 1;
+}
+
 // A letter that takes no argument: 0, 1 after a message, or 0 with
 // options.answered set.
 int flag_option(char letter) {
@@ -164,6 +195,9 @@ int short_options(int argc, char* argv[], int* index) {
   for (const char* p = argv[*index] + 1; *p != '\0' && !options.answered; ++p) {
     if (*p == 'f' || *p == 'o') {
       return *p == 'f' ? open_cfg_option(p + 1, argc, argv, index) : output_option(p + 1, argc, argv, index);
+    }
+    if (*p == 'j') {
+      return jobs_option(p + 1, argc, argv, index);
     }
     if (flag_option(*p) != 0) {
       return 1;
@@ -235,6 +269,16 @@ int long_option(const char* name, int argc, char* argv[], int* index) {
   }
   if (std::strncmp(name, "format", 6) == 0 && (name[6] == '\0' || name[6] == '=')) {
     return format_option(name, argc, argv, index);
+  }
+  if (std::strncmp(name, "jobs", 4) == 0 && (name[4] == '\0' || name[4] == '=')) {
+    if (name[4] == '=') {
+      return jobs_value(name + 5);
+    }
+    if (*index + 1 >= argc) {
+      std::fputs("No argument for --jobs option\n", stderr);
+      return 1;
+    }
+    return jobs_value(argv[++*index]);
   }
   return flag_option('-');
 }
@@ -348,6 +392,10 @@ int get_args(int argc, char* argv[]) {
     std::fputs("--ext is only for check mode\n", stderr);
     return 1;
   }
+  if (options.jobs_given) {
+    std::fputs("-j is only for check mode\n", stderr);
+    return 1;
+  }
   if (index < argc && open_input(argc, argv, index) != 0) {
     return 1;
   }
@@ -374,14 +422,14 @@ bool asks_for_check(int argc, char* argv[]) {
       }
       const bool takes_next = std::strcmp(arg, "--ext") == 0 && index + 1 < argc && argv[index + 1][0] != '-';
       index += takes_next ? 1 : 0;
-      index += std::strcmp(arg, "--format") == 0 ? 1 : 0;
+      index += std::strcmp(arg, "--format") == 0 || std::strcmp(arg, "--jobs") == 0 ? 1 : 0;
       continue;
     }
     for (const char* p = arg + 1; *p != '\0'; ++p) {
       if (*p == 'c') {
         return true;
       }
-      if (*p == 'f' || *p == 'o') {
+      if (*p == 'f' || *p == 'o' || *p == 'j') {
         const bool takes_next = p[1] == '\0' && index + 1 < argc && argv[index + 1][0] != '\0' &&
                                 argv[index + 1][0] != '-';
         index += takes_next ? 1 : 0;
@@ -551,8 +599,8 @@ int filter() {
 int run() {
   install_removal_report(options.report);
   if (options.check) {
-    return check_files(config, options.files, options.file_count, CheckOptions{options.finding_format, options.quiet, options.suffixes});
-    return check_files(config, options.files, options.file_count, CheckOptions{options.finding_format, options.quiet});
+    const CheckOptions check{options.finding_format, options.quiet, options.suffixes, options.jobs};
+    return check_files(config, options.files, options.file_count, check);
   }
   return filter();
 }
