@@ -166,6 +166,7 @@
 #include <string_view>
 
 #include "scanner/safejoin.h"
+#include "scanner/safemachine.h"
 #include "scanner/safestates.h"
 #include "scanner/safetree.h"
 #include "scanner/scrub.h"
@@ -177,23 +178,14 @@ int state = kData;
 // Characters held back while it is open whether they begin markup.
 char held[kNameMax + 4] = {};
 std::size_t held_len = 0;
-// The element whose end tag ends the raw text, and the state to go back to
-// when a candidate end tag turns out to be text.
-char raw_name[kNameMax + 1] = {};
-// Whether the element named raw_name is open: from its start tag to the
-// next tag handed over, its end tag. An end tag left unfinished at the end
-// of the input is dropped, and leaves the element open.
-bool raw_open = false;
-std::size_t raw_name_len = 0;
-int raw_return = kRaw;
 // Whether the tag being handed over ended as "/>", and the text state that
 // follows it, as note_tag decides.
 bool self_closing = false;
 int content_after = 0;
-std::size_t cdata_matched = 0;
-// The name after "<" or "</" inside an escaped script, for double escapes.
-char temp[kNameMax + 1] = {};
-std::size_t temp_len = 0;
+
+}  // namespace
+
+int current_state() { return state; }
 
 bool is_letter(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -208,6 +200,10 @@ int append_and_go(int c, int next) {
 }
 
 void hold(int c) { held[held_len++] = static_cast<char>(c); }
+
+std::size_t held_count() { return held_len; }
+
+const char* held_chars() { return held; }
 
 // Appends the held characters to the pending text.
 int release() {
@@ -228,18 +224,7 @@ int begin_markup() {
   return result;
 }
 
-void add_to_name(char (&name)[kNameMax + 1], std::size_t& length, int c) {
-  if (length < kNameMax) {
-    name[length] = lower(c);
-  }
-  if (length <= kNameMax) {
-    ++length;  // one past kNameMax marks a name too long to matter
-  }
-}
-
-bool name_is(const char (&name)[kNameMax + 1], std::size_t length, const char* word) {
-  return length <= kNameMax && std::strlen(word) == length && std::strncmp(name, word, length) == 0;
-}
+namespace {
 
 // The text state that follows a start tag of this name in HTML content.
 // Asked for every start tag: the length picks the few names to compare.
@@ -255,21 +240,21 @@ int raw_state_for(std::string_view name) {
   }
 }
 
+}  // namespace
+
+namespace {
+
 int emit_tag() {
   self_closing = state == kSelfClosing;
   content_after = kData;
   const int result = process_tag();
   mark_piece_start();
   state = content_after;
-  raw_open = state == kRaw || state == kScript;
-  if (raw_open) {
-    const std::string_view tag_name = noted_tag_name();
-    std::memcpy(raw_name, tag_name.data(), tag_name.size());
-    raw_name_len = tag_name.size();
-    raw_name[raw_name_len] = '\0';
-  }
+  note_raw_text_start(state == kRaw || state == kScript);
   return result;
 }
+
+}  // namespace
 
 int emit_comment() {
   const int result = process_comment();
@@ -278,11 +263,15 @@ int emit_comment() {
   return result;
 }
 
+namespace {
+
 // The tag is unterminated at the end of the input: browsers drop it.
 int drop_tag() {
   drop_piece_at_end();
   return 0;
 }
+
+}  // namespace
 
 // A comment or declaration left open at the end of the input is dropped
 // too. Browsers read it to the end of the input, but written out it would
@@ -293,12 +282,14 @@ int drop_comment() {
   return 0;
 }
 
-// Hands c to its state's handler; the handlers use it to handle a character
-// again in another state.
-int dispatch(int c);
+namespace {
 
 int start_tag_name(int c) { return append_and_go(c, kTagName); }
 
+}  // namespace
+
+
+namespace {
 
 // ---- data, tag open and end tag open ----
 
@@ -374,13 +365,7 @@ bool tag_common(int c, int* result) {
   return false;
 }
 
-int do_tag_name(int c) {
-  int result = 0;
-  if (tag_common(c, &result)) {
-    return result;
-  }
-  return append_and_go(c, is_ws(c) ? kBeforeAttrName : kTagName);
-}
+
 
 int do_before_attr_name(int c) {
   int result = 0;
@@ -434,6 +419,7 @@ int do_value_quoted(int c, int quote) {
   return append_and_go(c, c == quote ? kAfterValue : state);
 }
 
+
 int do_value_dq(int c) { return do_value_quoted(c, '"'); }
 int do_value_sq(int c) { return do_value_quoted(c, '\''); }
 
@@ -456,286 +442,17 @@ int do_after_value(int c) {
 
 int do_self_closing(int c) { return do_before_attr_name(c); }
 
-// ---- comments ----
+}  // namespace
 
-int comment_common(int c, int next) {
-  if (c == EOF) {
-    return drop_comment();
-  }
-  if (c == '>') {
-    return emit_comment();
-  }
-  return append_and_go(c, next);
-}
-
-int do_markup_decl(int c) {
-  if (c == '[' && in_foreign()) {
-    cdata_matched = 1;
-    return append_and_go(c, kCdataOpen);
-  }
-  return comment_common(c, c == '-' ? kMdDash : kBogusComment);
-}
-int do_md_dash(int c) { return comment_common(c, c == '-' ? kCommentStart : kBogusComment); }
-int do_comment_start(int c) { return comment_common(c, c == '-' ? kCommentStartDash : kComment); }
-int do_comment_start_dash(int c) { return comment_common(c, c == '-' ? kCommentEnd : kComment); }
-int do_bogus_comment(int c) { return comment_common(c, kBogusComment); }
-
-int do_comment(int c) {
-  if (c == EOF) {
-    return drop_comment();
-  }
-  return append_and_go(c, c == '-' ? kCommentEndDash : kComment);
-}
-
-int do_comment_end_dash(int c) {
-  if (c == EOF) {
-    return drop_comment();
-  }
-  return append_and_go(c, c == '-' ? kCommentEnd : kComment);
-}
-
-int do_comment_end(int c) {
-  if (c == EOF) {
-    return drop_comment();
-  }
-  if (c == '>') {
-    return emit_comment();
-  }
-  if (c == '!') {
-    return append_and_go(c, kCommentEndBang);
-  }
-  return append_and_go(c, c == '-' ? kCommentEnd : kComment);
-}
-
-int do_comment_end_bang(int c) { return comment_common(c, c == '-' ? kCommentEndDash : kComment); }
-
-// ---- raw text, script data and plaintext ----
-
-int end_of_text() {
-  const int result = release();
-  return result != 0 ? result : process_text();
-}
-
-// Lets the held characters be text after all and handles c in the state the
-// candidate end tag began in.
-int not_an_end_tag(int c);
-
-int do_raw(int c) {
-  if (c == EOF) {
-    return end_of_text();
-  }
-  if (c == '<') {
-    raw_return = kRaw;
-    hold(c);
-    return go(kRawLt);
-  }
-  return append_c(c);
-}
-
-int do_raw_lt(int c) {
-  if (c == '/') {
-    hold(c);
-    return go(kRawEnd);
-  }
-  return not_an_end_tag(c);
-}
-
-// After "</" and the letters of the raw element's name matched so far.
-int do_raw_end(int c) {
-  const std::size_t matched = held_len - 2;
-  if (matched < raw_name_len && is_letter(c) && lower(c) == raw_name[matched]) {
-    hold(c);
-    return 0;
-  }
-  if (matched == raw_name_len && (is_ws(c) || c == '/' || c == '>')) {
-    const std::size_t name_len = held_len - 2;
-    char name[kNameMax + 1];
-    std::memcpy(name, held + 2, name_len);
-    int result = begin_markup();
-    for (std::size_t i = 0; i < name_len + 1 && result == 0; ++i) {
-      result = append_c(i == 0 ? '/' : name[i - 1]);
-    }
-    if (result != 0) {
-      return result;
-    }
-    state = kTagName;
-    return do_tag_name(c);
-  }
-  return not_an_end_tag(c);
-}
-
-int do_plaintext(int c) { return c == EOF ? process_text() : append_c(c); }
-
-int not_an_end_tag(int c) {
-  const int result = release();
-  if (result != 0) {
+int do_tag_name(int c) {
+  int result = 0;
+  if (tag_common(c, &result)) {
     return result;
   }
-  state = raw_return;
-  return dispatch(c);
+  return append_and_go(c, is_ws(c) ? kBeforeAttrName : kTagName);
 }
 
-int do_script(int c) {
-  if (c == EOF) {
-    return end_of_text();
-  }
-  if (c == '<') {
-    hold(c);
-    return go(kScriptLt);
-  }
-  return append_c(c);
-}
-
-int do_script_lt(int c) {
-  raw_return = kScript;
-  if (c == '/') {
-    hold(c);
-    return go(kRawEnd);
-  }
-  if (c == '!') {
-    const int result = release();
-    return result != 0 ? result : append_and_go(c, kScriptEscStart);
-  }
-  return not_an_end_tag(c);
-}
-
-// Characters that only continue a script text in some state; every other
-// one is handled again in the state given.
-int script_text(int c, int next_on_dash, int otherwise) {
-  if (c == EOF) {
-    return end_of_text();
-  }
-  if (c == '-') {
-    return append_and_go(c, next_on_dash);
-  }
-  state = otherwise;
-  return dispatch(c);
-}
-
-int do_script_esc_start(int c) { return script_text(c, kScriptEscStartDash, kScript); }
-int do_script_esc_start_dash(int c) { return script_text(c, kScriptEscDashDash, kScript); }
-
-int escaped(int c, int next_on_dash, int next_on_other) {
-  if (c == EOF) {
-    return end_of_text();
-  }
-  if (c == '<') {
-    hold(c);
-    return go(kScriptEscLt);
-  }
-  return append_and_go(c, c == '-' ? next_on_dash : next_on_other);
-}
-
-int do_script_esc(int c) { return escaped(c, kScriptEscDash, kScriptEsc); }
-int do_script_esc_dash(int c) { return escaped(c, kScriptEscDashDash, kScriptEsc); }
-
-int do_script_esc_dash_dash(int c) {
-  if (c == '>') {
-    return append_and_go(c, kScript);
-  }
-  return escaped(c, kScriptEscDashDash, kScriptEsc);
-}
-
-int do_script_esc_lt(int c) {
-  raw_return = kScriptEsc;
-  if (c == '/') {
-    hold(c);
-    return go(kRawEnd);
-  }
-  if (is_letter(c)) {
-    temp_len = 0;
-    const int result = release();
-    return result != 0 ? result : (state = kScriptDescStart, dispatch(c));
-  }
-  return not_an_end_tag(c);
-}
-
-// After "<" (or "</") and letters inside an escaped (or double-escaped)
-// script: "script" followed by WS, '/' or '>' switches the escape level.
-int double_escape_switch(int c, int on_script, int otherwise) {
-  if (is_letter(c)) {
-    add_to_name(temp, temp_len, c);
-    return append_c(c);
-  }
-  if (is_ws(c) || c == '/' || c == '>') {
-    return append_and_go(c, name_is(temp, temp_len, "script") ? on_script : otherwise);
-  }
-  state = otherwise;
-  return dispatch(c);
-}
-
-int do_script_desc_start(int c) { return double_escape_switch(c, kScriptDesc, kScriptEsc); }
-
-int double_escaped(int c, int next_on_dash, int next_on_other) {
-  if (c == EOF) {
-    return end_of_text();
-  }
-  if (c == '<') {
-    return append_and_go(c, kScriptDescLt);
-  }
-  return append_and_go(c, c == '-' ? next_on_dash : next_on_other);
-}
-
-int do_script_desc(int c) { return double_escaped(c, kScriptDescDash, kScriptDesc); }
-int do_script_desc_dash(int c) { return double_escaped(c, kScriptDescDashDash, kScriptDesc); }
-
-int do_script_desc_dash_dash(int c) {
-  if (c == '>') {
-    return append_and_go(c, kScript);
-  }
-  return double_escaped(c, kScriptDescDashDash, kScriptDesc);
-}
-
-int do_script_desc_lt(int c) {
-  if (c == '/') {
-    temp_len = 0;
-    return append_and_go(c, kScriptDescEnd);
-  }
-  state = kScriptDesc;
-  return dispatch(c);
-}
-
-int do_script_desc_end(int c) { return double_escape_switch(c, kScriptEsc, kScriptDesc); }
-
-// ---- CDATA sections (foreign content only) ----
-
-constexpr std::string_view kCdataStart = "[CDATA[";
-
-// After "<![" in foreign content: "<![CDATA[" begins text up to "]]>";
-// anything else is a comment up to '>'.
-int do_cdata_open(int c) {
-  if (c != EOF && c == kCdataStart[cdata_matched]) {
-    if (++cdata_matched < kCdataStart.size()) {
-      return append_c(c);
-    }
-    discard_piece();  // the piece so far was "![CDATA": it is text after all
-    state = kCdata;
-    int result = 0;
-    for (const char t : std::string_view("<![CDATA[")) {
-      result = result != 0 ? result : append_c(t);
-    }
-    return result;
-  }
-  state = kBogusComment;
-  return do_bogus_comment(c);
-}
-
-int cdata_text(int c, int next) {
-  if (c == EOF) {
-    return process_text();
-  }
-  return append_and_go(c, next);
-}
-
-int do_cdata(int c) { return cdata_text(c, c == ']' ? kCdataBracket : kCdata); }
-int do_cdata_bracket(int c) { return cdata_text(c, c == ']' ? kCdataBrackets : kCdata); }
-
-int do_cdata_brackets(int c) {
-  if (c == '>') {
-    return append_and_go(c, kData);
-  }
-  return cdata_text(c, c == ']' ? kCdataBrackets : kCdata);
-}
+namespace {
 
 using Handler = int (*)(int c);
 
@@ -799,19 +516,14 @@ static_assert(std::none_of(handlers.begin(), handlers.end(), [](Handler h) { ret
 void reset() {
   state = kData;
   held_len = 0;
-  raw_name_len = 0;
-  raw_open = false;
-  temp_len = 0;
-  raw_return = kRaw;
+  reset_raw_text();
+  reset_cdata();
   self_closing = false;
   content_after = kData;
   reset_tree();
-  cdata_matched = 0;
 }
 
-namespace {
 int dispatch(int c) { return handlers[state](c); }
-}  // namespace
 
 int step(int c) {
   if (c == kEsc) {
@@ -830,13 +542,6 @@ bool tag_self_closing() { return self_closing; }
 void set_content_after(std::string_view name) { content_after = raw_state_for(name); }
 
 void clear_content_after() { content_after = kData; }
-
-const char* raw_text_element() {
-  if (state == kPlaintext) {
-    return "plaintext";
-  }
-  return raw_open ? raw_name : nullptr;
-}
 
 bool in_double_escaped_script() { return state >= kScriptDesc && state <= kScriptDescEnd; }
 static_assert(kScriptDescEnd - kScriptDesc == 4, "the double-escaped script states are these five");
