@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "policy/treeparts.h"
+#include "scanner/cclass.h"
 
 namespace tree {
 namespace {
@@ -533,7 +534,7 @@ Verdict process(const TagToken& token, bool end_tag) {
 
 namespace {
 
-bool is_html_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+bool is_html_space(char c) { return cclass::is_html_space(c); }
 
 // Text goes before a table, where the browser rebuilds formatting elements
 // as in a body; white space alone stays in the table.

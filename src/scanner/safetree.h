@@ -8,12 +8,14 @@
 #include <cstddef>
 #include <string_view>
 
+#include "scanner/cclass.h"
+
 namespace safescan {
 
 constexpr std::size_t kNameMax = 16;  // longer names are never raw-text names
 
-inline bool is_ws(int c) { return c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
-inline char lower(int c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); }
+inline bool is_ws(int c) { return cclass::is_html_space(c); }
+inline char lower(int c) { return cclass::to_lower(c); }
 
 // ---- the tree context (safetree.cpp) ----
 

@@ -131,7 +131,7 @@ std::uintptr_t markup_line_start = 0;
 PiecePlace dropped_at_end_place{};
 static_assert(sizeof(unsigned long) >= sizeof(std::uint64_t), "the hooks take 64-bit line numbers");
 
-bool is_ws(int c) { return c == '\t' || c == '\n' || c == ' '; }
+bool is_ws(int c) { return cclass::is_classic_space(c); }
 
 // The line of the character being handled starts the next piece.
 void mark() { start_line = place.line; }
