@@ -537,11 +537,7 @@ int step(int c) {
 }
 
 
-bool tag_self_closing() { return self_closing; }
-
-void set_content_after(std::string_view name) { content_after = raw_state_for(name); }
-
-void clear_content_after() { content_after = kData; }
+void note_tag(const char* piece) { content_after = raw_state_for(note_tag_frames(piece, self_closing)); }
 
 bool in_double_escaped_script() { return state >= kScriptDesc && state <= kScriptDescEnd; }
 static_assert(kScriptDescEnd - kScriptDesc == 4, "the double-escaped script states are these five");

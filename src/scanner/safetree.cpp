@@ -5,7 +5,8 @@
 // "<![CDATA[" begins a CDATA section, depend on where the tag stands in
 // the document tree. This file keeps the part of that tree the tokenizer
 // depends on: the namespace frames of SVG and MathML and their
-// integration points, and the name of the last tag handed over (note_tag).
+// integration points, and the name of the last tag handed over
+// (note_tag_frames), and tells the machine which text state follows it.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -211,8 +212,7 @@ bool leaves_foreign_content(std::string_view name, const char* attrs) {
 
 // A start tag opens and closes frames; returns whether the tag itself is an
 // HTML element (only those switch to raw text).
-bool foreign_start_tag(std::string_view name, const char* attrs) {
-  const bool self_closing = tag_self_closing();
+bool foreign_start_tag(std::string_view name, const char* attrs, bool self_closing) {
   const std::size_t before = frames.size();
   const char space = frames.back().space;
   if (name == "svg" || name == "math") {
@@ -317,12 +317,12 @@ constexpr std::array<bool, 256> kEndsTagName = [] {
 
 namespace {
 
-void note_frames(const char* piece) {
+std::string_view note_frames(const char* piece, bool self_closing) {
   end_tag = *piece == '/';
   closed_at_once = false;
   if (end_tag && frames.size() == 1) {
     direct_frames = 0;  // plain HTML: an end tag opens and closes nothing
-    return;
+    return {};
   }
   const char* name_begin = end_tag ? piece + 1 : piece;
   const char* p = name_begin;
@@ -334,8 +334,7 @@ void note_frames(const char* piece) {
   constexpr std::size_t kLongestRaw = 9;    // plaintext
   if (frames.size() == 1 && (length < kShortestRaw || length > kLongestRaw)) {
     direct_frames = 0;  // plain HTML, and no name that raw text or SVG has
-    clear_content_after();
-    return;
+    return {};
   }
   // Only names the model knows matter, and none is longer than kNameMax: a
   // longer name stands as "-", which no tag of the model is called.
@@ -347,22 +346,22 @@ void note_frames(const char* piece) {
   if (frames.size() == 1 && name != "svg" && name != "math") {
     // Plain HTML, the common case: no frame to open or close.
     direct_frames = 0;
-    set_content_after(name);
-    return;
+    return name;
   }
   if (end_tag) {
     foreign_end_tag(name);
-  } else if (foreign_start_tag(name, p)) {
-    set_content_after(name);
+    return {};
   }
+  return foreign_start_tag(name, p, self_closing) ? name : std::string_view{};
 }
 
 }  // namespace
 
-void note_tag(const char* piece) {
+std::string_view note_tag_frames(const char* piece, bool self_closing) {
   const std::size_t before = frames.size();
-  note_frames(piece);
+  const std::string_view html_start = note_frames(piece, self_closing);
   opened_frame = !end_tag && frames.size() > before;
+  return html_start;
 }
 
 bool tag_opened_frame() { return opened_frame; }

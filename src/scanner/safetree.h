@@ -1,7 +1,8 @@
-// Inside the safe-mode scanner: the contract between its state machine
-// (safescan.cpp) and its tree context (safetree.cpp), which keeps the
-// namespace frames of SVG and MathML that decide how a browser's tokenizer
-// reads what follows a tag. Not for use outside src/scanner.
+// Inside the safe-mode scanner: its tree context (safetree.cpp), which keeps
+// the namespace frames of SVG and MathML that decide how a browser's
+// tokenizer reads what follows a tag, and tells the state machine
+// (safescan.cpp) what a tag does rather than calling back into it. Not for
+// use outside src/scanner.
 #ifndef TESSEL_SAFETREE_H
 #define TESSEL_SAFETREE_H
 
@@ -26,15 +27,11 @@ void reset_tree();
 // The lower-case name of the tag last noted; empty when it was longer than
 // kNameMax.
 [[nodiscard]] std::string_view noted_tag_name();
-
-// ---- the state machine (safescan.cpp), for note_tag ----
-
-// Whether the tag being handed over ended as "/>".
-[[nodiscard]] bool tag_self_closing();
-// The text after the tag being handed over is read as after an HTML start
-// tag of this name (raw text after a few), or as data.
-void set_content_after(std::string_view name);
-void clear_content_after();
+// Notes the tag piece handed over (self_closing: it ended as "/>"): the
+// frames it opens and closes. Returns the lower-case name of the HTML start
+// tag after which what follows is read (raw text after a few; "-" for a
+// name too long to be one), empty when what follows is data.
+[[nodiscard]] std::string_view note_tag_frames(const char* piece, bool self_closing);
 
 }  // namespace safescan
 
