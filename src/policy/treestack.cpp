@@ -601,6 +601,15 @@ void adopt(std::size_t element_at, std::size_t block_at) {
 }  // namespace
 
 Verdict adoption_agency(Name subject) {
+  // The common case first: the element is the current node and the last
+  // entry of the list, as in <a>x</a>. The algorithm would pop it and take
+  // its entry out, having found no furthest block above it.
+  if (above_floor() && current() == subject && !formatting.empty() &&
+      formatting.back().serial == stack.back().serial && formatting.back().name == subject) {
+    formatting.pop_back();
+    pop();
+    return Verdict::kApplied;
+  }
   if (current() == subject && above_floor() && entry_of(stack.back().serial) == nullptr) {
     pop();
     return Verdict::kApplied;
