@@ -1,9 +1,8 @@
-// Scrubbing policy.
-//
-// Regions dropped whole are kept as a stack of the upper-case names of their
-// start tags: a region ends at its own end tag, so an end tag of another
-// dropped element inside it (</div> inside <style>) cannot reopen the
-// output. Output is suppressed while the stack is not empty.
+// Scrubbing policy: the hooks and what they decide for each piece. Regions
+// dropped whole are kept in regions.cpp and suppress all output while one
+// is open; what the output has told the browser (a '<' held back, the end
+// of the output) in written.cpp; the tree of what safe mode writes in the
+// tree model (treemodel.h).
 //
 // The scanner reads the body of a script (in safe mode, of every raw-text
 // element) as text whatever the policy does with its start tag, so a start
@@ -16,7 +15,7 @@
 //
 // Safe mode also keeps dropped markup from joining what is written around
 // it: a '<' that is text, written just before the text after dropped
-// markup, must not make a tag with it (see held_lt).
+// markup, must not make a tag with it (see written.h).
 //
 // And the output stays inside the element of the page it is pasted into:
 // the tree model (treemodel.h) follows what the browser builds from what is
@@ -31,8 +30,9 @@
 // (the scanner drops those), no '<' or "</" of text at the end (written as
 // "&lt;"), and no raw-text element left open: the one repair safe mode
 // makes there is to write the end tag of a kept one that the input never
-// closed, before the end tags the tree model writes (see end_of_output). <plaintext>, which nothing closes, and <noscript>,
-// whose content is markup to readers that run no script, are never written.
+// closed, before the end tags the tree model writes (write_end_of_output).
+// <plaintext>, which nothing closes, and <noscript>, whose content is markup
+// to readers that run no script, are never written.
 //
 // Nor is anything that acts on the page around the output wherever it
 // stands: <base>, <meta> and <frameset> are never written, and a kept
@@ -57,6 +57,8 @@
 
 #include "policy/attredit.h"
 #include "policy/findings.h"
+#include "policy/regions.h"
+#include "policy/written.h"
 #include "policy/treemodel.h"
 #include "policy/urlcheck.h"
 #include "scanner/cclass.h"
@@ -67,44 +69,9 @@ using namespace policy;
 namespace {
 
 Config* config = nullptr;
-// A region dropped whole: the upper-case name of its start tag, and the
-// frame depth (safe mode) after that tag: the depth of the frame the tag
-// opened, or of the one it lies in. Regions nested in an equal one are
-// counted in its entry, so that a deep nest of one element takes no more
-// memory than one, and a nest of several a few bytes a level.
-struct Region {
-  std::uint32_t name;         // in region_names()
-  std::uint32_t frame_depth;  // 0 in classic mode
-  std::uint32_t count;
-  bool opened_frame;          // ends when its frame closes, not at its end tag
-};
-static_assert(sizeof(Region) <= 16);
-std::vector<Region> regions;  // innermost region last
-unsigned long region_line = 0;  // where the outermost region began, for the report
-unsigned long region_column = 0;
-// The names of regions, each kept once: few tags open regions (those that
-// are dropped whole, and the raw-text and SVG or MathML start tags that
-// are not written). Kept until the next document.
-struct RegionNames {
-  std::vector<std::string> names;
-  std::unordered_map<std::string, std::uint32_t> ids;
-};
-
-RegionNames& region_names() {
-  static RegionNames table;
-  return table;
-}
 std::array<char, kNameBuffSize> name_buff{};
 std::size_t name_length = 0;  // of the name in name_buff
 bool safe = false;  // the Config, as it was installed, asks for safe mode
-// A text run's '<' or "</" at the end of what was written (safe mode) is
-// held back: 0, or how many of those bytes are held. Written before the
-// next tag it is what it was. A '<' was text because the markup after it
-// was not a letter, '/', '!' or '?'; when that markup is dropped, the next
-// text written follows the '<' directly and must not begin with one of
-// those, or the two would make markup that no one judged. At the end of the
-// output it is written as "&lt;", so that nothing after the output can.
-std::size_t held_lt = 0;
 Action tag_action = ACTION_KEEP;  // the action scrub_tag found for name_buff
 const CfgTag* tag_entry = nullptr;  // and the tag's entry, when it is named
 
@@ -134,13 +101,11 @@ bool policy::tag_is(const char* name) { return std::strcmp(name_buff.data(), nam
 
 namespace {
 
-bool dropping() { return !regions.empty(); }
 
 // Between documents: no region open, nothing written yet.
 void start_afresh() {
-  regions.clear();
-  region_names() = RegionNames{};
-  held_lt = 0;
+  reset_regions();
+  reset_written();
   tree_reset();
 }
 
@@ -189,67 +154,6 @@ bool lends_attributes_to_page() {
   }
 }
 
-// Writes the '<' or "</" of text held back as it was: before a tag, which
-// it cannot join. (A text run ends in "</" before a tag only inside a
-// raw-text element, before its end tag; elsewhere only at the end of the
-// input.)
-void write_held_lt(std::FILE* out) {
-  if (held_lt != 0) {
-    (void)(held_lt == 1 ? put_bytes("<", 1, out) : put_bytes("</", 2, out));
-    held_lt = 0;
-  }
-}
-
-// Every tag written goes out through one of these two, after the text held
-// back before it.
-void write_tag(const char* piece, std::FILE* out) {
-  write_held_lt(out);
-  (void)put_tag(piece, out);
-}
-
-}  // namespace
-
-// The '<' of a tag written a part at a time.
-void policy::open_tag(std::FILE* out) {
-  write_held_lt(out);
-  (void)put_bytes("<", 1, out);
-}
-
-namespace {
-
-// The end of the input (safe mode): what is left open is closed, so that
-// whatever follows the output is read as it would be alone. A raw-text
-// element that the input left open gets its end tag, after its text as it
-// was (a script left in double-escaped text, two: see
-// script_double_escaped), when its start tag was written: else it opened
-// a region, still open. Otherwise a '<' or "</" of text held back goes out
-// as "&lt;" or "&lt;/", which no text after it can make a tag.
-void end_of_output(std::FILE* out) {
-  const char* const raw_element = raw_text_left_open();
-  if (raw_element != nullptr && !dropping()) {
-    open_tag(out);
-    if (script_double_escaped()) {
-      (void)put_bytes("/script><", 9, out);  // ends the inner escape; the next, the script
-    }
-    (void)put_bytes("/", 1, out);
-    (void)put_bytes(raw_element, std::strlen(raw_element), out);
-    (void)put_bytes(">", 1, out);
-  } else if (held_lt != 0) {
-    (void)put_bytes("&lt;/", held_lt == 1 ? 4 : 5, out);
-    tree_text("&lt;", 4);
-  }
-  held_lt = 0;
-  (void)tree_close_all(out);
-}
-
-}  // namespace
-
-void policy::write_segment(const char* begin, const char* end, std::FILE* out) {
-  (void)put_bytes(begin, static_cast<std::size_t>(end - begin), out);
-}
-
-namespace {
-
 void report_tag(FindingKind kind, bool end_tag, unsigned long line) {
   report_finding(Finding{kind, end_tag ? FindingSubject::kEndTag : FindingSubject::kStartTag, line, 0,
                          name_buff.data(), nullptr});
@@ -293,84 +197,10 @@ int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
   return 0;
 }
 
-std::uint32_t region_name_id() {
-  RegionNames& table = region_names();
-  const auto [entry, added] = table.ids.try_emplace(name_buff.data(), static_cast<std::uint32_t>(table.names.size()));
-  if (added) {
-    table.names.emplace_back(name_buff.data());
-  }
-  return entry->second;
-}
-
-bool region_named_as_tag(const Region& region) { return region_names().names[region.name] == name_buff.data(); }
-
-// A region ends at its own end tag. One whose start tag opened a namespace
-// frame ends instead where the scanner closes that frame: at its own end
-// tag, which goes with it, or at an HTML tag that ends foreign content (<p>
-// inside <svg>), which is then judged as usual. Browsers ignore an </svg>
-// inside a <foreignObject>, and so does the scanner: the region goes on
-// too, since what follows is still read by the frame's rules. A region
-// opened inside a frame ends, at the latest, when that frame closes.
-void open_region(unsigned long line) {
-  if (!dropping()) {
-    region_line = line;
-    region_column = handed_piece_place().column;
-  }
-  const bool opened_frame = tag_opened_frame();
-  if (dropping() && regions.back().opened_frame) {
-    return;  // all goes until that frame closes, before any frame inside it
-  }
-  const std::uint32_t name = region_name_id();
-  // Deeper than the field holds, a region is taken to lie shallower and
-  // ends later: more is dropped, never less.
-  const auto depth = static_cast<std::uint32_t>(std::min<std::size_t>(frame_depth(), UINT32_MAX));
-  if (dropping() && !opened_frame && regions.back().name == name && regions.back().frame_depth == depth &&
-      regions.back().count < UINT32_MAX) {
-    ++regions.back().count;
-    return;
-  }
-  regions.push_back(Region{name, depth, 1, opened_frame});
-}
-
-// The outermost region ends at the tag on line (end_line 0: at the end of
-// the input); one line reports it whole.
-void report_region(unsigned long end_line) {
-  if (reporting_removals()) {
-    report_finding(Finding{FindingKind::kRemoved, FindingSubject::kRegion, region_line, end_line,
-                           region_names().names[regions.front().name].c_str(), nullptr, region_column});
-  }
-}
-
-void close_region(unsigned long line) {
-  if (--regions.back().count != 0) {
-    return;
-  }
-  if (regions.size() == 1) {
-    report_region(line);
-  }
-  regions.pop_back();
-}
-
-bool ends_region() { return !regions.back().opened_frame && region_named_as_tag(regions.back()); }
-
-// Ends the regions whose frames the scanner closed at this tag; true when
-// the tag is the end tag of the outermost of them.
-bool close_regions_of_closed_frames(bool end_tag, unsigned long line) {
-  bool own_end_tag = false;
-  while (dropping() && regions.back().frame_depth > frame_depth()) {
-    own_end_tag = end_tag && region_named_as_tag(regions.back());
-    if (regions.size() == 1) {
-      report_region(line);
-    }
-    regions.pop_back();
-  }
-  return own_end_tag;
-}
-
 int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
   if (action == ACTION_DROP_ALL) {
     if (!tag_closed_at_once()) {
-      open_region(line);  // a self-closing <svg/> has nothing inside to drop
+      open_region(name_buff.data(), line);  // a self-closing <svg/> has nothing inside to drop
     } else if (!dropping()) {
       report_removed_tag(false, line);
     }
@@ -396,7 +226,7 @@ int scrub_start_tag(const char* piece, std::FILE* out, unsigned long line, Actio
                  (is_never_written_raw_text() && has_raw_text()) || !tree_start_tag({name_buff.data(), name_length}, tag_bare)));
   if (!is_written) {
     if (has_raw_text() || tag_opened_frame()) {
-      open_region(line);
+      open_region(name_buff.data(), line);
     } else if (!dropping()) {
       report_removed_tag(false, line);
     }
@@ -430,7 +260,7 @@ int scrub_end_tag(const char* piece, const char* name, std::FILE* out, unsigned 
   if (action == ACTION_WARN) {
     warn_tag(true, line);
   }
-  if (dropping() && ends_region()) {
+  if (dropping() && ends_region(name_buff.data())) {
     close_region(line);
     return 0;
   }
@@ -478,36 +308,6 @@ bool is_bare(const char* after_name) {
 
 bool is_safe_mode() { return cfg_valid(config) != 0 && cfg_mode(config) == MODE_SAFE; }
 
-// Whether c after a '<' begins markup in a browser's text.
-bool begins_markup_after_lt(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '/' || c == '!' || c == '?';
-}
-
-// How many bytes at the end of a text piece of length bytes are held back
-// (see held_lt): a final '<' or "</", in safe mode.
-std::size_t text_to_hold(const char* piece, std::size_t length) {
-  const char last = piece[length - 1];
-  if ((last != '<' && last != '/') || !safe) {
-    return 0;
-  }
-  if (last == '<') {
-    return 1;
-  }
-  return length >= 2 && piece[length - 2] == '<' ? 2 : 0;
-}
-
-// Writes text with its first byte as a character reference, which a
-// browser shows as the byte itself but never reads as markup after a '<'.
-int put_reference_then(const char* text, std::size_t length, std::FILE* out) {
-  std::array<char, sizeof "&#255;"> reference{};
-  const int count = std::snprintf(reference.data(), reference.size(), "&#%d;", static_cast<unsigned char>(text[0]));
-  // Bounded by the array, so that the compiler sees the copy stay inside it.
-  const std::size_t used = std::min(static_cast<std::size_t>(count), reference.size() - 1);
-  if (put_bytes(reference.data(), used, out) == EOF) {
-    return EOF;
-  }
-  return put_bytes(text + 1, length - 1, out);
-}
 }  // namespace
 
 const char* policy::tag_name() { return name_buff.data(); }
@@ -547,7 +347,7 @@ int scrub_tag(const char* piece, std::FILE* out, unsigned long line) {
     std::fputs("scrub_tag: invalid action\n", stderr);
     return 1;
   }
-  if (close_regions_of_closed_frames(end_tag, line)) {
+  if (close_regions_of_closed_frames(name_buff.data(), end_tag, line)) {
     return 0;
   }
   return end_tag ? scrub_end_tag(piece, name, out, line, action) : scrub_start_tag(piece, out, line, action);
@@ -559,27 +359,13 @@ int scrub_text(const char* piece, std::FILE* out, unsigned long /*line*/) {
     return 0;
   }
   if (piece[0] == '\0') {
-    end_of_output(out);
+    write_end_of_output(out);
     return 0;
   }
   if (dropping()) {
     return 0;
   }
-  std::size_t length = piece_length(piece);
-  bool joins_lt = false;
-  if (held_lt != 0) {
-    // The text follows the held bytes directly: markup after them was dropped.
-    joins_lt = held_lt == 1 && begins_markup_after_lt(piece[0]);
-    (void)(held_lt == 1 ? put_bytes("<", 1, out) : put_bytes("&lt;/", 5, out));
-    held_lt = 0;
-  }
-  const std::size_t held = text_to_hold(piece, length);
-  length -= held;
-  int written = 0;
-  if (length != 0) {
-    written = joins_lt ? put_reference_then(piece, length, out) : put_bytes(piece, length, out);
-  }
-  held_lt = held;
+  const int written = write_text(piece, piece_length(piece), safe, out);
   if (safe && !reading_raw_text()) {
     tree_text(piece, piece_length(piece));
   }
@@ -615,8 +401,4 @@ int scrub_comment(const char* piece, std::FILE* out, unsigned long line) {
   }
 }
 
-void report_unclosed_region() {
-  if (dropping()) {
-    report_region(0);
-  }
-}
+void report_unclosed_region() { report_open_region(); }
