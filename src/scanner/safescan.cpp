@@ -456,60 +456,73 @@ namespace {
 
 using Handler = int (*)(int c);
 
-// Built by name, so that a state left out is an empty entry, which the
+// Built by name, so that a state left out is an entry not given, which the
 // check below refuses (an initialiser list one short would still compile).
-constexpr std::array<Handler, kStateCount> make_handlers() {
-  std::array<Handler, kStateCount> t{};
-  t[kData] = do_data;
-  t[kTagOpen] = do_tag_open;
-  t[kEndTagOpen] = do_end_tag_open;
-  t[kTagName] = do_tag_name;
-  t[kBeforeAttrName] = do_before_attr_name;
-  t[kAttrName] = do_attr_name;
-  t[kAfterAttrName] = do_after_attr_name;
-  t[kBeforeAttrValue] = do_before_attr_value;
-  t[kValueDq] = do_value_dq;
-  t[kValueSq] = do_value_sq;
-  t[kValueUq] = do_value_uq;
-  t[kAfterValue] = do_after_value;
-  t[kSelfClosing] = do_self_closing;
-  t[kMarkupDecl] = do_markup_decl;
-  t[kMdDash] = do_md_dash;
-  t[kCommentStart] = do_comment_start;
-  t[kCommentStartDash] = do_comment_start_dash;
-  t[kComment] = do_comment;
-  t[kCommentEndDash] = do_comment_end_dash;
-  t[kCommentEnd] = do_comment_end;
-  t[kCommentEndBang] = do_comment_end_bang;
-  t[kBogusComment] = do_bogus_comment;
-  t[kRaw] = do_raw;
-  t[kRawLt] = do_raw_lt;
-  t[kRawEnd] = do_raw_end;
-  t[kPlaintext] = do_plaintext;
-  t[kScript] = do_script;
-  t[kScriptLt] = do_script_lt;
-  t[kScriptEscStart] = do_script_esc_start;
-  t[kScriptEscStartDash] = do_script_esc_start_dash;
-  t[kScriptEsc] = do_script_esc;
-  t[kScriptEscDash] = do_script_esc_dash;
-  t[kScriptEscDashDash] = do_script_esc_dash_dash;
-  t[kScriptEscLt] = do_script_esc_lt;
-  t[kScriptDescStart] = do_script_desc_start;
-  t[kScriptDesc] = do_script_desc;
-  t[kScriptDescDash] = do_script_desc_dash;
-  t[kScriptDescDashDash] = do_script_desc_dash_dash;
-  t[kScriptDescLt] = do_script_desc_lt;
-  t[kScriptDescEnd] = do_script_desc_end;
-  t[kCdataOpen] = do_cdata_open;
-  t[kCdata] = do_cdata;
-  t[kCdataBracket] = do_cdata_bracket;
-  t[kCdataBrackets] = do_cdata_brackets;
+// It reads flags rather than the handlers, since a compiler need not take
+// the address of a handler defined in another file for a constant.
+struct HandlerTable {
+  std::array<Handler, kStateCount> handlers{};
+  std::array<bool, kStateCount> given{};
+
+  constexpr void put(State at, Handler handler) {
+    handlers[at] = handler;
+    given[at] = true;
+  }
+};
+
+constexpr HandlerTable make_handlers() {
+  HandlerTable t;
+  t.put(kData, do_data);
+  t.put(kTagOpen, do_tag_open);
+  t.put(kEndTagOpen, do_end_tag_open);
+  t.put(kTagName, do_tag_name);
+  t.put(kBeforeAttrName, do_before_attr_name);
+  t.put(kAttrName, do_attr_name);
+  t.put(kAfterAttrName, do_after_attr_name);
+  t.put(kBeforeAttrValue, do_before_attr_value);
+  t.put(kValueDq, do_value_dq);
+  t.put(kValueSq, do_value_sq);
+  t.put(kValueUq, do_value_uq);
+  t.put(kAfterValue, do_after_value);
+  t.put(kSelfClosing, do_self_closing);
+  t.put(kMarkupDecl, do_markup_decl);
+  t.put(kMdDash, do_md_dash);
+  t.put(kCommentStart, do_comment_start);
+  t.put(kCommentStartDash, do_comment_start_dash);
+  t.put(kComment, do_comment);
+  t.put(kCommentEndDash, do_comment_end_dash);
+  t.put(kCommentEnd, do_comment_end);
+  t.put(kCommentEndBang, do_comment_end_bang);
+  t.put(kBogusComment, do_bogus_comment);
+  t.put(kRaw, do_raw);
+  t.put(kRawLt, do_raw_lt);
+  t.put(kRawEnd, do_raw_end);
+  t.put(kPlaintext, do_plaintext);
+  t.put(kScript, do_script);
+  t.put(kScriptLt, do_script_lt);
+  t.put(kScriptEscStart, do_script_esc_start);
+  t.put(kScriptEscStartDash, do_script_esc_start_dash);
+  t.put(kScriptEsc, do_script_esc);
+  t.put(kScriptEscDash, do_script_esc_dash);
+  t.put(kScriptEscDashDash, do_script_esc_dash_dash);
+  t.put(kScriptEscLt, do_script_esc_lt);
+  t.put(kScriptDescStart, do_script_desc_start);
+  t.put(kScriptDesc, do_script_desc);
+  t.put(kScriptDescDash, do_script_desc_dash);
+  t.put(kScriptDescDashDash, do_script_desc_dash_dash);
+  t.put(kScriptDescLt, do_script_desc_lt);
+  t.put(kScriptDescEnd, do_script_desc_end);
+  t.put(kCdataOpen, do_cdata_open);
+  t.put(kCdata, do_cdata);
+  t.put(kCdataBracket, do_cdata_bracket);
+  t.put(kCdataBrackets, do_cdata_brackets);
   return t;
 }
 
-constexpr std::array<Handler, kStateCount> handlers = make_handlers();
-static_assert(std::none_of(handlers.begin(), handlers.end(), [](Handler h) { return h == nullptr; }),
+constexpr HandlerTable kTable = make_handlers();
+static_assert(std::all_of(kTable.given.begin(), kTable.given.end(), [](bool given) { return given; }),
               "every safe-mode state has a handler");
+constexpr std::array<Handler, kStateCount> handlers = kTable.handlers;
 
 }  // namespace
 
