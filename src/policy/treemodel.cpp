@@ -64,6 +64,16 @@ bool opens_nothing(El el) {
   }
 }
 
+// Formatting elements, and those that put a marker in the formatting list.
+bool joins_the_list(El el) {
+  switch (el) {
+    case kApplet: case kMarquee: case kObject: case kTemplate: case kTd: case kTh: case kCaption:
+      return true;
+    default:
+      return has(el, kFormatting);
+  }
+}
+
 Verdict judge(std::string_view name, bool bare, bool end_tag) {
   // A name cut short by the policy's buffer is not the browser's name: it
   // could match another element's.
@@ -86,7 +96,8 @@ bool tree_start_tag(std::string_view name, bool bare) {
   if (depth() == 0) {
     tree_reset();  // the first document
   }
-  if ((depth() > kMaxOpen || formatting_size() > kMaxFormatting) && !opens_nothing(known_element(name))) {
+  const El el = known_element(name);
+  if ((depth() > kMaxOpen && !opens_nothing(el)) || (formatting_size() > kMaxFormatting && joins_the_list(el))) {
     return false;
   }
   const std::uint64_t before = change_count();

@@ -66,9 +66,11 @@ struct TagToken {
 
 enum class Scope { kDefault, kListItem, kButton, kTable, kSelect };
 
-// Past these the output is cut short: a start tag that would open more is
-// not written. No page needs them; they keep the model's memory and the
-// rebuilding of formatting elements bounded on hostile input.
+// Past these the output is cut short: a start tag that would open more
+// elements, or add to a full list of formatting elements (a formatting
+// element, or one that puts a marker there), is not written. No page
+// needs them; they keep the model's memory and the rebuilding of
+// formatting elements bounded on hostile input.
 constexpr std::size_t kMaxOpen = 4096;
 constexpr std::size_t kMaxFormatting = 256;
 

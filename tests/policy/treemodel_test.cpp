@@ -122,6 +122,23 @@ TEST(TreeModel, DepthIsBounded) {
   std::fclose(out);
 }
 
+// A full list of formatting elements keeps out what would add to it, and
+// nothing else: the blocks after it are still written.
+TEST(TreeModel, FormattingListIsBounded) {
+  tree_reset();
+  int formatting = 0;
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_TRUE(tree_start_tag("DIV", true));
+    formatting += tree_start_tag("B", false) ? 1 : 0;  // each with other attributes
+    ASSERT_TRUE(tree_end_tag("DIV"));
+    tree_text("x", 1);
+  }
+  EXPECT_GT(formatting, 100);
+  EXPECT_LT(formatting, 1000);
+  EXPECT_FALSE(tree_start_tag("TD", true));  // ignored in a body anyway
+  EXPECT_TRUE(tree_start_tag("P", true));
+}
+
 // A name longer than the policy holds is kept out: cut short, it could
 // match another element's.
 TEST(TreeModel, LongNamesAreKeptOut) {
