@@ -321,7 +321,33 @@ bool written_in_capitals(const char* name, const char* end) {
   return capital;
 }
 
-void write_link_rel(const char* rel, bool capitals, std::FILE* out) {
+// Whether the segment's attribute has a '=' and no value after it: then a
+// browser would take what is written after it, white space or not, for
+// its value.
+bool awaits_value(const Segment& s) {
+  if (s.name_length == 0) {
+    return false;
+  }
+  if (in_safe_mode()) {
+    return s.value != nullptr && s.value_length == 0 && s.value == s.end;
+  }
+  const char* p = skip_space(s.begin);
+  while (p != s.end && *p != '=' && !is_space(*p)) {
+    ++p;
+  }
+  p = skip_space(p);
+  if (p == s.end || *p != '=') {
+    return false;
+  }
+  return skip_space(p + 1) == s.end;
+}
+
+// After an attribute that awaits its value the rel is preceded by an empty
+// one, which is what the browser gave that attribute at the '>'.
+void write_link_rel(const char* rel, bool capitals, bool after_bare_equals, std::FILE* out) {
+  if (after_bare_equals) {
+    (void)put_bytes("\"\"", 2, out);
+  }
   (void)put_bytes(capitals ? " REL=\"" : " rel=\"", 6, out);
   (void)put_bytes(rel, std::strlen(rel), out);
   (void)put_bytes("\"", 1, out);
@@ -371,6 +397,7 @@ int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
   const bool writes_rel = rel != nullptr && keeps_link_target(p, edited);
   const bool capitals = writes_rel && written_in_capitals(skip_space(piece), p);
   bool left_out = false;
+  bool value_awaited = false;  // by the last attribute written (see write_link_rel)
   Ending written = Ending::kTagName;
   while (*p != '\0') {
     const Segment s = in_safe_mode() ? split_safe(p) : split_classic(p);
@@ -392,13 +419,14 @@ int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
       run = s.end;
     } else if (s.name_length != 0) {
       written = ending_of(s);
+      value_awaited = writes_rel && awaits_value(s);
     }
     left_out = !kept;
     p = s.end;
   }
   write_segment(run, p, out);
   if (writes_rel) {
-    write_link_rel(rel, capitals, out);
+    write_link_rel(rel, capitals, value_awaited, out);
   }
   (void)put_bytes(">", 1, out);
   return 0;

@@ -120,6 +120,7 @@ struct Rules {
   bool every_tag;         // rules for every tag
   const char* link_rel;   // relations written into kept links, or null
   const Config* urls;     // the Config when it has URL rules, else null
+  bool drops_relative;    // RELATIVE: DROP, which needs no ':' to refuse a URL
 };
 Rules rules{};
 
@@ -127,8 +128,8 @@ Rules rules{};
   rules.known = true;
   rules.every_tag = cfg_has_every_tag_rules(config) != 0;
   rules.link_rel = cfg_link_rel(config);
-  const bool url_rules = cfg_scheme_allowed(config, "", 0) >= 0 || cfg_relative_action(config) == ACTION_DROP;
-  rules.urls = url_rules ? config : nullptr;
+  rules.drops_relative = cfg_relative_action(config) == ACTION_DROP;
+  rules.urls = cfg_scheme_allowed(config, "", 0) >= 0 || rules.drops_relative ? config : nullptr;
 }
 
 const Rules& rules_in_use() {
@@ -308,14 +309,18 @@ bool may_hold_url_scheme(const char* piece) {
   return first_value != nullptr && std::strpbrk(first_value, ":&") != nullptr;
 }
 
-// An <iframe> is always edited in safe mode, for its srcdoc (see url_allows);
+// An <iframe> is always edited in safe mode, for its srcdoc (see url_allows),
+// and every kept tag when protocol-relative URLs are refused ("//host" has
+// no ':');
 // every kept tag when there are rules for every tag, and every link when
 // its rel is written (see link_rel_of_tag).
 int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
   if (safe && lends_attributes_to_page()) {
     return write_without_attributes(piece, out, line);
   }
-  if (action == ACTION_EDIT || (safe && (may_hold_url_scheme(piece) || (name_buff[0] == 'I' && tag_is("IFRAME")))) ||
+  if (action == ACTION_EDIT ||
+      (safe && (may_hold_url_scheme(piece) || (name_buff[0] == 'I' && tag_is("IFRAME")) ||
+                rules_in_use().drops_relative)) ||
       rules_in_use().every_tag || (rules.link_rel != nullptr && link_rel_of_tag() != nullptr)) {
     return edit_tag(piece, out, line);
   }
