@@ -12,6 +12,14 @@
 // patterns apart from its names, longest first, so that a tag without
 // patterns pays nothing for them and the first pattern that matches is the
 // one that wins.
+//
+// The rules for every tag ("*") are a tag entry of their own, outside the
+// list and its index: a document's tag is never looked up as "*", and the
+// attribute queries consult it after the tag's own names and patterns.
+//
+// The URL schemes of a SCHEMES statement are kept in lower case in an
+// array that grows by doubling; the link relations as the one text that
+// is written into a link's rel.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -52,6 +60,7 @@ struct CfgTag {
   AttrEntry* attributes;
   NameIndex<AttrEntry> attr_index;
   Action attr_default;
+  bool attr_default_set;  // by a DEFAULT in the braces
   AttrEntry* patterns;  // the part before the '*' as name, longest first
   // The first bytes of the named attributes, a bit each: most attributes
   // of a document are named by no tag, and this tells so at once.
@@ -73,6 +82,15 @@ struct Config {
   NameIndex<TagEntry> tag_index;
   std::int32_t mode;
   std::int32_t mode_count;
+  TagEntry* every_tag;  // the rules for every tag, or null
+  char (*schemes)[kCfgNameMax + 1];
+  std::size_t scheme_count;
+  std::size_t scheme_capacity;
+  std::int32_t schemes_count;  // SCHEMES statements
+  std::int32_t relative_action;
+  std::int32_t relative_count;
+  char link_rel[64];  // "" when no relation was given
+  std::int32_t link_rel_count;
 };
 
 namespace {
@@ -172,6 +190,13 @@ inline Entry* index_find(const NameIndex<Entry>& index, const char* name) {
 
 TagEntry* seek_action(const Config* config, const char* name) { return index_find(config->tag_index, name); }
 
+bool names_every_tag(const char* name) { return name[0] == kCfgEveryTag[0] && name[1] == '\0'; }
+
+// The entry whose rules a setter changes: that of every tag for "*".
+TagEntry* seek_rules(const Config* config, const char* name) {
+  return names_every_tag(name) ? config->every_tag : seek_action(config, name);
+}
+
 void note_first_byte(TagEntry* entry, char first) {
   const auto byte = static_cast<unsigned char>(first);
   entry->attr_first_bytes[byte / 64] |= std::uint64_t{1} << (byte % 64);
@@ -252,6 +277,90 @@ AttrEntry** pattern_slot(TagEntry* entry, const char* prefix) {
   return link;
 }
 
+// The tag's rule for the name, else the longest of its patterns that
+// matches it, else null.
+const AttrEntry* seek_rule(const TagEntry* entry, const char* name) {
+  if (entry->attributes != nullptr) {
+    const AttrEntry* attr = seek_attr_action(entry, name);
+    if (attr != nullptr) {
+      return attr;
+    }
+  }
+  return entry->patterns != nullptr ? seek_pattern(entry, name) : nullptr;
+}
+
+// ---- URL schemes and link relations ----
+
+constexpr const char* kLinkRels = "nofollow, noopener, noreferrer, sponsored, ugc";
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// A letter, then letters, digits, '+', '-' or '.', as URLs have them.
+bool is_scheme_name(const char* name) {
+  if (!is_ascii_letter(name[0]) || too_long(name)) {
+    return false;
+  }
+  for (const char* p = name + 1; *p != '\0'; ++p) {
+    if (!is_ascii_letter(*p) && !(*p >= '0' && *p <= '9') && *p != '+' && *p != '-' && *p != '.') {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Copies a name of at most kCfgNameMax bytes in lower case; returns dest.
+const char* lower_name(char (&dest)[kNameSize], const char* name) {
+  std::size_t n = 0;
+  for (; name[n] != '\0' && n < kCfgNameMax; ++n) {
+    dest[n] = ascii_lower(name[n]);
+  }
+  dest[n] = '\0';
+  return dest;
+}
+
+// Whether the scheme (length bytes, any case) is in the list.
+bool find_scheme(const Config* config, const char* scheme, std::size_t length) {
+  if (length > kCfgNameMax) {
+    return false;
+  }
+  for (std::size_t i = 0; i < config->scheme_count; ++i) {
+    const char* name = config->schemes[i];
+    std::size_t n = 0;
+    while (n < length && name[n] == ascii_lower(scheme[n])) {
+      ++n;
+    }
+    if (n == length && name[n] == '\0') {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether the space-separated words hold word.
+bool has_word(const char* words, const char* word) {
+  const std::size_t length = std::strlen(word);
+  for (const char* p = words; *p != '\0';) {
+    const char* end = std::strchr(p, ' ');
+    const std::size_t n = end != nullptr ? static_cast<std::size_t>(end - p) : std::strlen(p);
+    if (n == length && std::strncmp(p, word, n) == 0) {
+      return true;
+    }
+    p += n + (end != nullptr ? 1 : 0);
+  }
+  return false;
+}
+
+bool is_link_rel(const char* name) {
+  for (const char* rel : {"nofollow", "noopener", "noreferrer", "sponsored", "ugc"}) {
+    if (std::strcmp(name, rel) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool is_action_at_most(Action action, Action highest) {
   return static_cast<std::uint32_t>(action) <= static_cast<std::uint32_t>(highest);
 }
@@ -265,18 +374,22 @@ int add_action(Config* config, const char* tag, Action action) {
     std::fprintf(stderr, "add_action: multiple actions specified for tag %s\n", tag);
     return 1;
   }
-  auto* entry = static_cast<TagEntry*>(std::malloc(sizeof(TagEntry)));
+  if (names_every_tag(tag) && config->every_tag != nullptr) {
+    std::fprintf(stderr, "add_action: multiple actions specified for tag %s\n", tag);
+    return 1;
+  }
+  auto* entry = static_cast<TagEntry*>(std::calloc(1, sizeof(TagEntry)));
   if (entry == nullptr) {
     std::fputs("add_action: out of memory\n", stderr);
     return 1;
   }
   copy_name(entry->name, tag);
   entry->action = action;
-  entry->attributes = nullptr;
-  entry->attr_index = NameIndex<AttrEntry>{};
   entry->attr_default = ACTION_KEEP;
-  entry->patterns = nullptr;
-  entry->attr_first_bytes = {};
+  if (names_every_tag(tag)) {
+    config->every_tag = entry;
+    return 0;
+  }
   entry->next = config->tags;
   config->tags = entry;
   if (!index_add(config->tag_index, config->tags, entry)) {
@@ -318,7 +431,7 @@ int add_attr_action(Config* config, const char* tag, const char* attribute, Acti
     std::fprintf(stderr, "add_attr_action: overly long tag %s in configuration file\n", tag);
     return 1;
   }
-  TagEntry* entry = seek_action(config, tag);
+  TagEntry* entry = seek_rules(config, tag);
   if (entry == nullptr) {
     std::fprintf(stderr, "add_attr_action: tag %s does not exist\n", tag);
     return 1;
@@ -354,12 +467,13 @@ int add_attr_action(Config* config, const char* tag, const char* attribute, Acti
 }
 
 int add_attr_default(Config* config, const char* tag, Action action) {
-  TagEntry* entry = seek_action(config, tag);
+  TagEntry* entry = seek_rules(config, tag);
   if (entry == nullptr) {
     std::fprintf(stderr, "add_attr_default: tag %s does not exist\n", tag);
     return 1;
   }
   entry->attr_default = action;
+  entry->attr_default_set = true;
   return 0;
 }
 
@@ -453,6 +567,15 @@ void cfg_destruct(Config** config) {
     entry = next;
   }
   index_free((*config)->tag_index);
+  if ((*config)->every_tag != nullptr) {
+    free_attributes((*config)->every_tag);
+    std::free((*config)->every_tag);
+    (*config)->every_tag = nullptr;
+  }
+  std::free((*config)->schemes);
+  (*config)->schemes = nullptr;
+  (*config)->scheme_count = 0;
+  (*config)->scheme_capacity = 0;
   (*config)->marker = kDeadMarker;
 }
 
@@ -468,6 +591,10 @@ void cfg_release(Config** config) {
 int cfg_set_tag_action(Config* config, const char* tag, Action action) {
   if (check_config_and_tag(config, tag, "cfg_set_tag_action") != 0 ||
       check_action(action, ACTION_EDIT, tag, "cfg_set_tag_action") != 0) {
+    return 1;
+  }
+  if (names_every_tag(tag) && action != ACTION_EDIT) {
+    std::fputs("cfg_set_tag_action: the rules for every tag are given in braces\n", stderr);
     return 1;
   }
   return add_action(config, tag, action);
@@ -574,26 +701,131 @@ Action cfg_entry_attr_action(const CfgTag* entry, const char* attribute) {
   if (entry == nullptr) {
     return ACTION_KEEP;
   }
-  if (entry->attributes != nullptr) {
-    const AttrEntry* attr = seek_attr_action(entry, attribute);
-    if (attr != nullptr) {
-      return attr->action;
-    }
+  const AttrEntry* rule = seek_rule(entry, attribute);
+  return rule != nullptr ? rule->action : entry->attr_default;
+}
+
+// The tag's rules come first, then those for every tag; a DEFAULT only
+// after every name and pattern of both.
+Action cfg_rules_attr_action(const Config* config, const CfgTag* entry, const char* attribute) {
+  const TagEntry* every = cfg_valid(config) != 0 ? config->every_tag : nullptr;
+  if (every == nullptr) {
+    return cfg_entry_attr_action(entry, attribute);
   }
-  if (entry->patterns != nullptr) {
-    const AttrEntry* pattern = seek_pattern(entry, attribute);
-    if (pattern != nullptr) {
-      return pattern->action;
-    }
+  const AttrEntry* rule = entry != nullptr ? seek_rule(entry, attribute) : nullptr;
+  if (rule == nullptr) {
+    rule = seek_rule(every, attribute);
   }
-  return entry->attr_default;
+  if (rule != nullptr) {
+    return rule->action;
+  }
+  if (entry != nullptr && entry->attr_default_set) {
+    return entry->attr_default;
+  }
+  return every->attr_default;  // KEEP unless set
+}
+
+int cfg_has_every_tag_rules(const Config* config) {
+  return cfg_valid(config) != 0 && config->every_tag != nullptr ? 1 : 0;
+}
+
+int cfg_set_schemes(Config* config) {
+  if (cfg_valid(config) == 0) {
+    std::fputs("cfg_set_schemes: no valid configuration supplied\n", stderr);
+    return 1;
+  }
+  return count_setting(&config->schemes_count, "cfg_set_schemes: multiple scheme lists specified\n");
+}
+
+int cfg_add_scheme(Config* config, const char* scheme) {
+  if (cfg_valid(config) == 0) {
+    std::fputs("cfg_add_scheme: no valid configuration supplied\n", stderr);
+    return 1;
+  }
+  if (scheme == nullptr || !is_scheme_name(scheme)) {
+    std::fprintf(stderr, "cfg_add_scheme: invalid URL scheme %s\n", scheme != nullptr ? scheme : "(null)");
+    return 1;
+  }
+  char name[kNameSize];
+  lower_name(name, scheme);
+  if (find_scheme(config, name, std::strlen(name))) {
+    return 0;
+  }
+  if (config->scheme_count == config->scheme_capacity) {
+    const std::size_t capacity = config->scheme_capacity == 0 ? 8 : config->scheme_capacity * 2;
+    void* grown = std::realloc(config->schemes, capacity * sizeof *config->schemes);
+    if (grown == nullptr) {
+      std::fputs("cfg_add_scheme: out of memory\n", stderr);
+      return 1;
+    }
+    config->schemes = static_cast<char(*)[kNameSize]>(grown);
+    config->scheme_capacity = capacity;
+  }
+  std::memcpy(config->schemes[config->scheme_count++], name, kNameSize);
+  return 0;
+}
+
+int cfg_set_relative(Config* config, Action action) {
+  if (cfg_valid(config) == 0) {
+    std::fputs("cfg_set_relative: no valid configuration supplied\n", stderr);
+    return 1;
+  }
+  if (action != ACTION_KEEP && action != ACTION_DROP) {
+    std::fputs("cfg_set_relative: invalid action\n", stderr);
+    return 1;
+  }
+  config->relative_action = action;
+  return count_setting(&config->relative_count, "cfg_set_relative: multiple actions specified for relative URLs\n");
+}
+
+int cfg_set_link_rel(Config* config) {
+  if (cfg_valid(config) == 0) {
+    std::fputs("cfg_set_link_rel: no valid configuration supplied\n", stderr);
+    return 1;
+  }
+  return count_setting(&config->link_rel_count, "cfg_set_link_rel: multiple link relation lists specified\n");
+}
+
+int cfg_add_link_rel(Config* config, const char* relation) {
+  if (cfg_valid(config) == 0) {
+    std::fputs("cfg_add_link_rel: no valid configuration supplied\n", stderr);
+    return 1;
+  }
+  char name[kNameSize];
+  if (relation == nullptr || too_long(relation) || !is_link_rel(lower_name(name, relation))) {
+    std::fprintf(stderr, "cfg_add_link_rel: unknown link relation %s (accepted: %s)\n",
+                 relation != nullptr ? relation : "(null)", kLinkRels);
+    return 1;
+  }
+  if (!has_word(config->link_rel, name)) {
+    const std::size_t used = std::strlen(config->link_rel);
+    std::snprintf(config->link_rel + used, sizeof config->link_rel - used, used == 0 ? "%s" : " %s", name);
+  }
+  return 0;
+}
+
+const char* cfg_link_rels_accepted() { return kLinkRels; }
+
+int cfg_scheme_allowed(const Config* config, const char* scheme, std::size_t length) {
+  if (cfg_valid(config) == 0 || config->schemes_count == 0) {
+    return -1;
+  }
+  return find_scheme(config, scheme, length) ? 1 : 0;
+}
+
+Action cfg_relative_action(const Config* config) {
+  return cfg_valid(config) != 0 ? config->relative_action : ACTION_KEEP;
+}
+
+const char* cfg_link_rel(const Config* config) {
+  return cfg_valid(config) != 0 && config->link_rel[0] != '\0' ? config->link_rel : nullptr;
 }
 
 int cfg_attr_named(const Config* config, const char* tag, const char* attribute) {
   if (cfg_valid(config) == 0 || tag == nullptr || attribute == nullptr) {
     return 0;
   }
-  TagEntry* entry = seek_action(config, tag);
+  TagEntry* entry = seek_rules(config, tag);
   if (entry == nullptr) {
     return 0;
   }
@@ -609,7 +841,7 @@ Action cfg_attr_action(const Config* config, const char* tag, const char* attrib
     report_once(&reported_attr_action, "cfg_action: invalid Config\n");
     return ACTION_KEEP;
   }
-  return cfg_entry_attr_action(seek_action(config, tag), attribute);
+  return cfg_rules_attr_action(config, seek_action(config, tag), attribute);
 }
 
 Action cfg_comment_action(const Config* config) {

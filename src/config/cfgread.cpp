@@ -1,4 +1,4 @@
-// Configuration file reader: a parser of 18 states fed one token at a time.
+// Configuration file reader: a parser of 27 states fed one token at a time.
 //
 // Conventions: each handler gets the current token and either moves to
 // another state (result 0), calls the store and moves on whatever the store
@@ -12,15 +12,19 @@
 //                  | word DEFAULT           |                                  | 7
 //                  | word COMMENT           |                                  | 9
 //                  | word MODE              |                                  | 16
+//                  | word SCHEMES           |                                  | 18
+//                  | word RELATIVE          |                                  | 21
+//                  | word LINK              |                                  | 23
 //  1 lt            | word                   | tag_name = word                  | 2
+//                  | '*'                    | tag_name = "*" (every tag)       | 2
 //  2 tag           | >                      |                                  | 3
-//  3 gt            | :                      |                                  | 4
+//  3 gt            | : (not after <*>)      |                                  | 4
 //                  | {                      | set tag action EDIT              | 6
 //  4 t_colon       | word KEEP / WARN       | set tag action KEEP / WARN       | 0
 //                  | word DROP              |                                  | 5
 //  5 t_drop        | word ALL               | set tag action DROP ALL          | 0
 //                  | end of file            | set tag action DROP, finish      | 5
-//                  | < DEFAULT COMMENT MODE | set tag action DROP              | as state 0
+//                  | what begins a statement| set tag action DROP              | as state 0
 //  6 t_lbrace      | end of file            | finish                           | 6
 //                  | }                      |                                  | 0
 //                  | word ATTRIBUTE         |                                  | 11
@@ -36,7 +40,24 @@
 // 15 ad_colon      | word KEEP/WARN/DROP    | set attribute default            | 6
 // 16 mode          | :                      |                                  | 17
 // 17 m_colon       | word SAFE / CLASSIC    | set mode                         | 0
-// Every other pair is unexpected.
+// 18 schemes       | :                      | begin the scheme list            | 19
+// 19 s_colon       | word                   | add scheme                       | 20
+// 20 s_list        | what begins a statement|                                  | as state 0
+//                  | word                   | add scheme                       | 20
+// 21 relative      | :                      |                                  | 22
+// 22 r_colon       | word KEEP / DROP       | set relative action              | 0
+// 23 link          | word REL               |                                  | 24
+// 24 l_rel         | :                      | begin the link relations         | 25
+// 25 lr_colon      | word                   | add link relation                | 26
+// 26 lr_list       | what begins a statement|                                  | as state 0
+//                  | word                   | add link relation                | 26
+// Every other pair is unexpected. What begins a statement is what state 0
+// takes: the end of the file, '<' and the words DEFAULT, COMMENT, MODE,
+// SCHEMES, RELATIVE and LINK. So a list of words ends where the next
+// statement begins, and no scheme can be called DEFAULT.
+//
+// The tokenizer has no token for '*': it is an unexpected character, which
+// right after '<' the reader takes for the name of every tag.
 //
 // A word with a '*' is an attribute pattern where an attribute name is
 // expected and the '*' ends it (state 11, "ON*"). Anywhere else, and when
@@ -54,6 +75,7 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstring>
+#include <utility>
 
 #include "config/config.h"
 
@@ -69,6 +91,10 @@ constexpr const char* key_attribute = "ATTRIBUTE";
 constexpr const char* key_mode = "MODE";
 constexpr const char* key_safe = "SAFE";
 constexpr const char* key_classic = "CLASSIC";
+constexpr const char* key_schemes = "SCHEMES";
+constexpr const char* key_relative = "RELATIVE";
+constexpr const char* key_link = "LINK";
+constexpr const char* key_rel = "REL";
 
 enum ParseState : int {
   kBetween,
@@ -89,6 +115,15 @@ enum ParseState : int {
   kAdColon,
   kMode,
   kMColon,
+  kSchemes,
+  kSColon,
+  kSList,
+  kRelative,
+  kRColon,
+  kLink,
+  kLRel,
+  kLrColon,
+  kLrList,
   kParseStateCount
 };
 
@@ -176,6 +211,8 @@ Shown shown_byte(unsigned char c) {
   return out;
 }
 
+bool is_every_tag() { return std::strcmp(tag_name, kCfgEveryTag) == 0; }
+
 // What the current state expected, after "expected ".
 struct Expected {
   char text[3 * kTokenTextSize];
@@ -192,7 +229,9 @@ Expected expected_here() {
     case kBetween: std::snprintf(e, n, "'<', DEFAULT, COMMENT or MODE"); break;
     case kLt: std::snprintf(e, n, "a tag name after '<'"); break;
     case kTag: std::snprintf(e, n, "'>' after <%s", tag); break;
-    case kGt: std::snprintf(e, n, "':' or '{' after <%s>", tag); break;
+    case kGt:
+      std::snprintf(e, n, is_every_tag() ? "'{' after <%s>" : "':' or '{' after <%s>", tag);
+      break;
     case kTColon: std::snprintf(e, n, "KEEP, WARN, DROP or DROP ALL after <%s>:", tag); break;
     case kTDrop: std::snprintf(e, n, "ALL, '<', DEFAULT, COMMENT or MODE after <%s>: DROP", tag); break;
     case kTLbrace: std::snprintf(e, n, "ATTRIBUTE, DEFAULT or '}' in the braces of <%s>", tag); break;
@@ -207,6 +246,17 @@ Expected expected_here() {
     case kAdColon: std::snprintf(e, n, "KEEP, WARN or DROP after DEFAULT: in the braces of <%s>", tag); break;
     case kMode: std::snprintf(e, n, "':' after MODE"); break;
     case kMColon: std::snprintf(e, n, "SAFE or CLASSIC after MODE:"); break;
+    case kSchemes: std::snprintf(e, n, "':' after SCHEMES"); break;
+    case kSColon: std::snprintf(e, n, "a URL scheme after SCHEMES:"); break;
+    case kSList: std::snprintf(e, n, "a URL scheme or the next statement after the schemes of SCHEMES:"); break;
+    case kRelative: std::snprintf(e, n, "':' after RELATIVE"); break;
+    case kRColon: std::snprintf(e, n, "KEEP or DROP after RELATIVE:"); break;
+    case kLink: std::snprintf(e, n, "REL after LINK"); break;
+    case kLRel: std::snprintf(e, n, "':' after LINK REL"); break;
+    case kLrColon: std::snprintf(e, n, "a link relation (%s) after LINK REL:", cfg_link_rels_accepted()); break;
+    case kLrList:
+      std::snprintf(e, n, "a link relation (%s) or the next statement after LINK REL:", cfg_link_rels_accepted());
+      break;
     default: std::snprintf(e, n, "nothing"); break;
   }
   return out;
@@ -255,7 +305,9 @@ int tag_stored(int result, std::uint64_t at) {
     return 0;
   }
   const Lowered tag = lowered(tag_name);
-  if (std::strlen(tag_name) > kCfgNameMax) {
+  if (is_every_tag()) {
+    place_error(at, "found a second statement for <*>, expected one");
+  } else if (std::strlen(tag_name) > kCfgNameMax) {
     place_error(at, "found a tag name of %zu characters, expected at most %zu", std::strlen(tag_name), kCfgNameMax);
   } else if (is_tag_named()) {
     place_error(at, "found a second statement for <%s>, expected one for each tag", tag.text);
@@ -336,24 +388,35 @@ int go(int next) {
   return 0;
 }
 
-int do_between(Token* t) {
+// The state after a token that begins a statement (at the end of the
+// file, finished and state 0); -1 for any other token.
+int statement_start(const Token* t) {
   if (t->type == TOKEN_EOF) {
     finished = true;
-    return 0;
+    return kBetween;
   }
   if (t->type == TOKEN_LT) {
-    return go(kLt);
+    return kLt;
   }
-  if (is_keyword(t, key_default)) {
-    return go(kTDefault);
+  constexpr std::array<std::pair<const char*, int>, 6> kStarts = {{
+      {key_default, kTDefault},
+      {key_comment, kComment},
+      {key_mode, kMode},
+      {key_schemes, kSchemes},
+      {key_relative, kRelative},
+      {key_link, kLink},
+  }};
+  for (const auto& [keyword, next] : kStarts) {
+    if (is_keyword(t, keyword)) {
+      return next;
+    }
   }
-  if (is_keyword(t, key_comment)) {
-    return go(kComment);
-  }
-  if (is_keyword(t, key_mode)) {
-    return go(kMode);
-  }
-  return unexpected(t);
+  return -1;
+}
+
+int do_between(Token* t) {
+  const int next = statement_start(t);
+  return next >= 0 ? go(next) : unexpected(t);
 }
 
 int do_lt(Token* t) {
@@ -367,7 +430,7 @@ int do_lt(Token* t) {
 int do_tag(Token* t) { return t->type == TOKEN_GT ? go(kGt) : unexpected(t); }
 
 int do_gt(Token* t) {
-  if (t->type == TOKEN_COLON) {
+  if (t->type == TOKEN_COLON && !is_every_tag()) {
     return go(kTColon);
   }
   if (t->type == TOKEN_LBRACE) {
@@ -396,19 +459,11 @@ int do_t_drop(Token* t) {
     state = kBetween;
     return tag_stored(cfg_set_tag_action(config, tag_name, ACTION_DROP_ALL), token_line);
   }
-  if (t->type == TOKEN_EOF) {
-    finished = true;
-  } else if (t->type == TOKEN_LT) {
-    state = kLt;
-  } else if (is_keyword(t, key_default)) {
-    state = kTDefault;
-  } else if (is_keyword(t, key_comment)) {
-    state = kComment;
-  } else if (is_keyword(t, key_mode)) {
-    state = kMode;
-  } else {
+  const int next = statement_start(t);
+  if (next < 0) {
     return unexpected(t);
   }
+  state = next;
   return tag_stored(cfg_set_tag_action(config, tag_name, ACTION_DROP), last_line);
 }
 
@@ -498,6 +553,85 @@ int do_m_colon(Token* t) {
   return once_stored(cfg_set_mode(config, mode), key_mode);
 }
 
+int do_schemes(Token* t) {
+  if (t->type != TOKEN_COLON) {
+    return unexpected(t);
+  }
+  state = kSColon;
+  return once_stored(cfg_set_schemes(config), key_schemes);
+}
+
+int add_scheme(const Token* t) {
+  state = kSList;
+  const int result = cfg_add_scheme(config, t->text);
+  if (result != 0) {
+    place_error(token_line, "found \"%s\", expected a URL scheme (a letter, then letters, digits or '-')",
+                t->text);
+  }
+  return result;
+}
+
+// The first word is a scheme whatever it is: an empty list is an error.
+int do_s_colon(Token* t) {
+  if (t->type != TOKEN_WORD || statement_start(t) >= 0) {
+    return unexpected(t);
+  }
+  return add_scheme(t);
+}
+
+int do_s_list(Token* t) {
+  const int next = statement_start(t);
+  if (next >= 0) {
+    return go(next);
+  }
+  return t->type == TOKEN_WORD ? add_scheme(t) : unexpected(t);
+}
+
+int do_relative(Token* t) { return t->type == TOKEN_COLON ? go(kRColon) : unexpected(t); }
+
+int do_r_colon(Token* t) {
+  const Action action = simple_action(t);
+  if (action != ACTION_KEEP && action != ACTION_DROP) {
+    return unexpected(t);
+  }
+  state = kBetween;
+  return once_stored(cfg_set_relative(config, action), key_relative);
+}
+
+int do_link(Token* t) { return is_keyword(t, key_rel) ? go(kLRel) : unexpected(t); }
+
+int do_l_rel(Token* t) {
+  if (t->type != TOKEN_COLON) {
+    return unexpected(t);
+  }
+  state = kLrColon;
+  return once_stored(cfg_set_link_rel(config), "LINK REL");
+}
+
+int add_link_rel(const Token* t) {
+  state = kLrList;
+  const int result = cfg_add_link_rel(config, t->text);
+  if (result != 0) {
+    place_error(token_line, "found \"%s\", expected a link relation (%s)", t->text, cfg_link_rels_accepted());
+  }
+  return result;
+}
+
+int do_lr_colon(Token* t) {
+  if (t->type != TOKEN_WORD || statement_start(t) >= 0) {
+    return unexpected(t);
+  }
+  return add_link_rel(t);
+}
+
+int do_lr_list(Token* t) {
+  const int next = statement_start(t);
+  if (next >= 0) {
+    return go(next);
+  }
+  return t->type == TOKEN_WORD ? add_link_rel(t) : unexpected(t);
+}
+
 using Handler = int (*)(Token* t);
 
 // Built by name, so that a state left out is an empty entry, which the
@@ -522,6 +656,15 @@ constexpr std::array<Handler, kParseStateCount> make_state_handler() {
   t[kAdColon] = do_ad_colon;
   t[kMode] = do_mode;
   t[kMColon] = do_m_colon;
+  t[kSchemes] = do_schemes;
+  t[kSColon] = do_s_colon;
+  t[kSList] = do_s_list;
+  t[kRelative] = do_relative;
+  t[kRColon] = do_r_colon;
+  t[kLink] = do_link;
+  t[kLRel] = do_l_rel;
+  t[kLrColon] = do_lr_colon;
+  t[kLrList] = do_lr_list;
   return t;
 }
 
@@ -558,6 +701,12 @@ int handle_star(Token* t, char* star) {
   return lexical_error(&error);
 }
 
+bool is_star_error(const Token* t) {
+  const std::size_t prefix = std::strlen(kUnexpectedCharacter);
+  return std::strncmp(t->text, kUnexpectedCharacter, prefix) == 0 && t->text[prefix] == '*' &&
+         t->text[prefix + 1] == '\0';
+}
+
 // One token through the parser; the status of this step.
 int read_one() {
   Token token{};
@@ -570,6 +719,11 @@ int read_one() {
   line = token.line;
   last_line = token_line;
   token_line = token.line;
+  if (token.type == TOKEN_ERROR && state == kLt && is_star_error(&token)) {
+    std::snprintf(token.text, sizeof token.text, "%s", kCfgEveryTag);
+    token.type = TOKEN_WORD;
+    return handle(&token);
+  }
   if (token.type == TOKEN_ERROR) {
     return lexical_error(&token);
   }

@@ -48,13 +48,43 @@ void cfg_release(Config** config);
 // Stores the mode; a second call stores its mode too but reports an error.
 [[nodiscard]] int cfg_set_mode(Config* config, Mode mode);
 
+// The tag name that stands for every tag ("<*>" in the file): its rules,
+// set with the tag setters above, apply to every tag that is kept or
+// edited. It takes only ACTION_EDIT, and cfg_action never answers for it.
+inline constexpr const char* kCfgEveryTag = "*";
+
+// A URL scheme (a letter, then letters, digits, '+', '-' or '.') has at
+// most kCfgNameMax bytes.
+// Begins the list of allowed URL schemes: from then on only the schemes
+// added (and relative URLs) pass safe mode's checks. A second call reports
+// an error.
+[[nodiscard]] int cfg_set_schemes(Config* config);
+// Adds a scheme, in any case, to the list begun by cfg_set_schemes; one
+// given twice is kept once. 1 after a message for a name that is no scheme.
+[[nodiscard]] int cfg_add_scheme(Config* config, const char* scheme);
+// What is done with protocol-relative URLs ("//host/path"): ACTION_KEEP
+// (as before the statement) or ACTION_DROP. A second call reports an error.
+[[nodiscard]] int cfg_set_relative(Config* config, Action action);
+// Begins the relations written in the rel of every kept link; a second
+// call reports an error.
+[[nodiscard]] int cfg_set_link_rel(Config* config);
+// Adds a link relation, in any case: one of nofollow, noopener,
+// noreferrer, sponsored and ugc (1 after a message for any other); one
+// given twice is kept once.
+[[nodiscard]] int cfg_add_link_rel(Config* config, const char* relation);
+// The link relations accepted, for messages: "nofollow, noopener, ...".
+[[nodiscard]] const char* cfg_link_rels_accepted();
+
 // Queries never fail: on an invalid Config they answer ACTION_KEEP and print
 // their message the first time in the process.
 // The tag's action, or the tag default when the tag is not named.
 [[nodiscard]] Action cfg_action(const Config* config, const char* tag);
-// The attribute's action, else that of the longest of the tag's patterns
-// that matches it, else the tag's attribute default (KEEP unless set); KEEP
-// when the tag is not named.
+// The attribute's action on the tag, in this order: the tag's rule for the
+// name, the longest of the tag's patterns that matches it, the same two
+// among the rules for every tag, the tag's attribute default, that of
+// every tag, and KEEP. (Without rules for every tag: the tag's name, its
+// pattern, its attribute default, KEEP unless set; KEEP when the tag is
+// not named.)
 [[nodiscard]] Action cfg_attr_action(const Config* config, const char* tag, const char* attribute);
 // 1 when the named tag has an action for this attribute name, or for this
 // very pattern when the name ends in '*'; else 0 (no message).
@@ -67,8 +97,22 @@ void cfg_release(Config** config);
 // valid while the Config is neither changed nor destroyed.
 struct CfgTag;
 [[nodiscard]] Action cfg_action_entry(const Config* config, const char* tag, const CfgTag** entry);
-// What cfg_attr_action answers for the tag whose non-null entry this is.
+// What cfg_attr_action answers for the tag whose non-null entry this is,
+// leaving out the rules for every tag.
 [[nodiscard]] Action cfg_entry_attr_action(const CfgTag* entry, const char* attribute);
+// What cfg_attr_action answers for the tag whose entry this is (null: a
+// tag that is not named), with the rules for every tag.
+[[nodiscard]] Action cfg_rules_attr_action(const Config* config, const CfgTag* entry, const char* attribute);
+// 1 when the Config has rules for every tag, else 0 (no message).
+[[nodiscard]] int cfg_has_every_tag_rules(const Config* config);
+// Whether the scheme (length bytes, any case) is allowed: 1 or 0, or -1
+// when no list was given (then the caller's own list holds).
+[[nodiscard]] int cfg_scheme_allowed(const Config* config, const char* scheme, std::size_t length);
+// ACTION_KEEP or ACTION_DROP, for protocol-relative URLs.
+[[nodiscard]] Action cfg_relative_action(const Config* config);
+// The relations to write in the rel of kept links, lower case and
+// separated by single spaces, or null when none were given.
+[[nodiscard]] const char* cfg_link_rel(const Config* config);
 [[nodiscard]] Mode cfg_mode(const Config* config);
 
 // ---- configuration language ----

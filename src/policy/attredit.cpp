@@ -8,6 +8,15 @@
 // In safe mode a start tag whose attributes the browser would give to the
 // page's own elements (<body onload>) is written without any: see
 // write_without_attributes.
+//
+// A link that keeps its target (href, action) when the Config gives link
+// relations carries exactly those in its rel: every rel of its own is left
+// out, and one rel="..." is written at the end, just before the '>', after
+// a space. Written there it cannot join an unquoted value (a space ends
+// it) nor change one (before a final '/' it would: in <a href=/x/> the '/'
+// belongs to the value), and a browser reads a '/' before it as nothing.
+// Its value in double quotes holds only letters and spaces. Its name
+// follows the case of the tag's name as written: REL for <A HREF=x>.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -99,10 +108,37 @@ void record_name(const Segment& s) {
   return s;
 }
 
-// The classic segment: find_attribute records the name itself.
+// find_attribute, inlined into the loop of edit_tag (see split_safe).
+[[gnu::always_inline]] inline const char* read_attribute(const char* text) {
+  const char* p = skip_space(text);
+  if (*p == '\0') {
+    attr_name[0] = '\0';
+    return p;
+  }
+  p = copy_upper(p, attr_name, kEndsClassicAttrName);
+  while (*p != '\0' && *p != '=' && !is_space(*p)) {
+    ++p;  // the part of an overly long name that was not copied
+  }
+  const char* after_name = p;
+  p = skip_space(p);
+  if (*p != '=') {
+    return after_name;  // no value: the white space belongs to the next segment
+  }
+  p = skip_space(p + 1);
+  if (*p == '\'' || *p == '"') {
+    const char* close = std::strchr(p + 1, *p);
+    return close != nullptr ? close + 1 : p + std::strlen(p);
+  }
+  while (*p != '\0' && !is_space(*p)) {
+    ++p;
+  }
+  return p;
+}
+
+// The classic segment: read_attribute records the name itself.
 Segment split_classic(const char* text) {
   Segment s{text, text, 0, nullptr, 0, text};
-  s.end = find_attribute(text);
+  s.end = read_attribute(text);
   s.name_length = std::strlen(attr_name.data());
   return s;
 }
@@ -163,7 +199,7 @@ void separate_classic(const Segment& s, std::FILE* out) {
 // refresh holds no URL. (Safe mode writes no <meta> at all, for what it does
 // to the whole page; the check stands behind that rule, not in its place.) A srcdoc on an <iframe> is a document that runs in
 // the page's origin: never written.
-bool url_allows(const Segment& s, bool recorded, unsigned long line) {
+bool url_passes(const Segment& s) {
   const UrlAttribute kind = url_attribute_kind(s.name, s.name_length);
   bool safe_url = true;
   switch (kind) {
@@ -173,13 +209,19 @@ bool url_allows(const Segment& s, bool recorded, unsigned long line) {
       safe_url = !tag_is("IFRAME");
       break;
     case UrlAttribute::kRefresh:
-      safe_url = s.value == nullptr || !tag_is("META") || refresh_value_is_safe(s.value, s.value_length);
+      safe_url = s.value == nullptr || !tag_is("META") ||
+                 refresh_value_is_safe(s.value, s.value_length, url_rules());
       break;
     default:
-      safe_url = s.value == nullptr || url_value_is_safe(s.value, s.value_length, kind == UrlAttribute::kSrcset);
+      safe_url = s.value == nullptr ||
+                 url_value_is_safe(s.value, s.value_length, kind == UrlAttribute::kSrcset, url_rules());
       break;
   }
-  if (safe_url) {
+  return safe_url;
+}
+
+bool url_allows(const Segment& s, bool recorded, unsigned long line) {
+  if (url_passes(s)) {
     return true;
   }
   if (!recorded) {
@@ -201,7 +243,8 @@ void report_attribute(FindingKind kind, unsigned long line) {
 // Whether an attribute segment is written, as the Config says for its
 // attribute (with the warnings); segments without one are always written.
 // A tag that is only kept (safe mode) keeps every attribute but unsafe URLs.
-bool keep_segment(const Segment& s, bool edited, unsigned long line) {
+// every: the Config has rules for every tag.
+bool keep_segment(const Segment& s, bool edited, bool every, unsigned long line) {
   if (s.name_length == 0) {
     return true;
   }
@@ -210,7 +253,7 @@ bool keep_segment(const Segment& s, bool edited, unsigned long line) {
   }
   Action action = ACTION_KEEP;
   if (edited) {
-    action = attribute_action(attr_name.data());
+    action = every ? attribute_action_with_rules(attr_name.data()) : attribute_action(attr_name.data());
   }
   if (action == ACTION_DROP) {
     report_attribute(FindingKind::kRemoved, line);
@@ -227,33 +270,98 @@ bool keep_segment(const Segment& s, bool edited, unsigned long line) {
   return true;
 }
 
-}  // namespace
+// ---- link relations ----
 
-const char* find_attribute(const char* text) {
-  const char* p = skip_space(text);
-  if (*p == '\0') {
-    attr_name[0] = '\0';
-    return p;
+// Whether the segment's attribute is named upper (in upper case), with its
+// name in attr_name after the call (the classic split recorded it).
+bool segment_names(const Segment& s, const char* upper) {
+  if (s.name_length == 0) {
+    return false;
   }
-  p = copy_upper(p, attr_name, kEndsClassicAttrName);
-  while (*p != '\0' && *p != '=' && !is_space(*p)) {
-    ++p;  // the part of an overly long name that was not copied
+  if (in_safe_mode()) {
+    record_name(s);
   }
-  const char* after_name = p;
-  p = skip_space(p);
-  if (*p != '=') {
-    return after_name;  // no value: the white space belongs to the next segment
+  return std::strcmp(attr_name.data(), upper) == 0;
+}
+
+// Whether the tag keeps an href or an action, as keep_segment would judge
+// them (without its reports): only then is a rel written.
+// Out of line: only links come here, and a second copy of the splitting
+// in the loop of edit_tag would cost every tag.
+[[gnu::noinline]] bool keeps_link_target(const char* attributes, bool edited) {
+  for (const char* p = attributes; *p != '\0';) {
+    Segment s{p, p, 0, nullptr, 0, p};
+    if (in_safe_mode()) {
+      s = split_safe(p);
+    } else {
+      s.end = find_attribute(p);
+      s.name_length = std::strlen(attr_name.data());
+    }
+    p = s.end;
+    if (!segment_names(s, "HREF") && !segment_names(s, "ACTION")) {
+      continue;
+    }
+    const Action action = edited ? attribute_action_with_rules(attr_name.data()) : ACTION_KEEP;
+    if ((action == ACTION_KEEP || action == ACTION_WARN) && (!in_safe_mode() || url_passes(s))) {
+      return true;
+    }
   }
-  p = skip_space(p + 1);
-  if (*p == '\'' || *p == '"') {
-    const char* close = std::strchr(p + 1, *p);
-    return close != nullptr ? close + 1 : p + std::strlen(p);
+  return false;
+}
+
+// Whether the tag's name as written has capitals and no small letters.
+bool written_in_capitals(const char* name, const char* end) {
+  bool capital = false;
+  for (; name != end; ++name) {
+    if (*name >= 'a' && *name <= 'z') {
+      return false;
+    }
+    capital = capital || (*name >= 'A' && *name <= 'Z');
   }
-  while (*p != '\0' && !is_space(*p)) {
+  return capital;
+}
+
+// Whether the segment's attribute has a '=' and no value after it: then a
+// browser would take what is written after it, white space or not, for
+// its value.
+bool awaits_value(const Segment& s) {
+  if (s.name_length == 0) {
+    return false;
+  }
+  if (in_safe_mode()) {
+    return s.value != nullptr && s.value_length == 0 && s.value == s.end;
+  }
+  const char* p = skip_space(s.begin);
+  while (p != s.end && *p != '=' && !is_space(*p)) {
     ++p;
   }
-  return p;
+  p = skip_space(p);
+  if (p == s.end || *p != '=') {
+    return false;
+  }
+  return skip_space(p + 1) == s.end;
 }
+
+// After an attribute that awaits its value the rel is preceded by an empty
+// one, which is what the browser gave that attribute at the '>'.
+void write_link_rel(const char* rel, bool capitals, bool after_bare_equals, std::FILE* out) {
+  if (after_bare_equals) {
+    (void)put_bytes("\"\"", 2, out);
+  }
+  (void)put_bytes(capitals ? " REL=\"" : " rel=\"", 6, out);
+  (void)put_bytes(rel, std::strlen(rel), out);
+  (void)put_bytes("\"", 1, out);
+}
+
+}  // namespace
+
+const char* policy::link_rel_of_tag() {
+  const char* name = tag_name();
+  const bool link = (name[0] == 'A' && (name[1] == '\0' || tag_is("AREA"))) || (name[0] == 'F' && tag_is("FORM"));
+  return link ? link_rel() : nullptr;
+}
+
+const char* find_attribute(const char* text) { return read_attribute(text); }
 
 int policy::write_without_attributes(const char* piece, std::FILE* out, unsigned long line) {
   const char* p = skip_space(piece);
@@ -284,11 +392,21 @@ int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
   // attribute: a tag that keeps everything costs a single write.
   const char* run = piece;
   const bool edited = tag_is_edited();
+  const bool every = edited && every_tag_rules();
+  const char* const rel = link_rel() != nullptr ? link_rel_of_tag() : nullptr;
+  const bool writes_rel = rel != nullptr && keeps_link_target(p, edited);
+  const bool capitals = writes_rel && written_in_capitals(skip_space(piece), p);
   bool left_out = false;
+  bool value_awaited = false;  // by the last attribute written (see write_link_rel)
   Ending written = Ending::kTagName;
   while (*p != '\0') {
     const Segment s = in_safe_mode() ? split_safe(p) : split_classic(p);
-    const bool kept = keep_segment(s, edited, line);
+    bool kept = false;
+    if (writes_rel && segment_names(s, "REL")) {
+      report_attribute(FindingKind::kRemoved, line);  // replaced by the one written at the end
+    } else {
+      kept = keep_segment(s, edited, every, line);
+    }
     if (kept && left_out && s.begin != s.end) {
       if (in_safe_mode()) {
         separate_from_written(s, written, out);
@@ -301,11 +419,15 @@ int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
       run = s.end;
     } else if (s.name_length != 0) {
       written = ending_of(s);
+      value_awaited = writes_rel && awaits_value(s);
     }
     left_out = !kept;
     p = s.end;
   }
   write_segment(run, p, out);
+  if (writes_rel) {
+    write_link_rel(rel, capitals, value_awaited, out);
+  }
   (void)put_bytes(">", 1, out);
   return 0;
 }

@@ -73,13 +73,22 @@ inline const char* copy_upper(const char* p, std::array<char, kNameBuffSize>& de
 // Its upper-case name.
 [[nodiscard]] const char* tag_name();
 [[nodiscard]] bool tag_is(const char* name);
+// The installed Config when it has URL rules of its own (SCHEMES,
+// RELATIVE), else null.
+[[nodiscard]] const Config* url_rules();
+// The relations the Config writes into the rel of kept links, or null.
+[[nodiscard]] const char* link_rel();
 // Whether the installed Config asks for safe mode.
 [[nodiscard]] bool in_safe_mode();
-// Whether the Config edits the tag's attributes (ACTION_EDIT) rather than
-// only keeping the tag.
+// Whether the Config edits the tag's attributes (ACTION_EDIT, or any kept
+// tag when it has rules for every tag) rather than only keeping the tag.
 [[nodiscard]] bool tag_is_edited();
-// What the Config says of the attribute (upper case) on this tag.
+// What the Config says of the attribute (upper case) on this tag, when it
+// has no rules for every tag; attribute_action_with_rules in any case.
 [[nodiscard]] Action attribute_action(const char* attribute);
+[[nodiscard]] Action attribute_action_with_rules(const char* attribute);
+// Whether the Config has rules for every tag.
+[[nodiscard]] bool every_tag_rules();
 // Whether c ends a tag's name.
 [[nodiscard]] bool ends_name(char c);
 // Writes the '<' of a tag written a part at a time.
@@ -87,6 +96,11 @@ void open_tag(std::FILE* out);
 void write_segment(const char* begin, const char* end, std::FILE* out);
 
 // ---- attribute editing (attredit.cpp), for the tag policy ----
+
+// The relations a kept start tag of a link (<a>, <area>, <form>) is to
+// carry in its rel, as the Config gives them; null for any other tag or
+// when the Config gives none.
+[[nodiscard]] const char* link_rel_of_tag();
 
 // Writes the start tag piece (safe mode) as '<' its name '>', leaving out
 // every attribute whatever the Config says, each reported as removed when

@@ -79,6 +79,33 @@ const CfgTag* tag_entry = nullptr;  // and the tag's entry, when it is named
 // mode), as far as its piece shows.
 bool tag_bare = false;
 
+// What the Config asks beyond the actions of tags, looked up once per
+// document rather than once per tag: the Config is read after it is
+// installed, and before the first tag.
+struct Rules {
+  bool known;
+  bool every_tag;         // rules for every tag
+  const char* link_rel;   // relations written into kept links, or null
+  const Config* urls;     // the Config when it has URL rules, else null
+  bool drops_relative;    // RELATIVE: DROP, which needs no ':' to refuse a URL
+};
+Rules rules{};
+
+[[gnu::noinline]] void look_up_rules() {
+  rules.known = true;
+  rules.every_tag = cfg_has_every_tag_rules(config) != 0;
+  rules.link_rel = cfg_link_rel(config);
+  rules.drops_relative = cfg_relative_action(config) == ACTION_DROP;
+  rules.urls = cfg_scheme_allowed(config, "", 0) >= 0 || rules.drops_relative ? config : nullptr;
+}
+
+const Rules& rules_in_use() {
+  if (!rules.known) {
+    look_up_rules();
+  }
+  return rules;
+}
+
 }  // namespace
 
 // Whether c ends a tag's name: white space, and in safe mode '/' too (the
@@ -104,6 +131,7 @@ namespace {
 
 // Between documents: no region open, nothing written yet.
 void start_afresh() {
+  rules = Rules{};
   reset_regions();
   reset_written();
   tree_reset();
@@ -185,12 +213,19 @@ bool may_hold_url_scheme(const char* piece) {
   return first_value != nullptr && std::strpbrk(first_value, ":&") != nullptr;
 }
 
-// An <iframe> is always edited in safe mode, for its srcdoc (see url_allows).
+// An <iframe> is always edited in safe mode, for its srcdoc (see url_allows),
+// and every kept tag when protocol-relative URLs are refused ("//host" has
+// no ':');
+// every kept tag when there are rules for every tag, and every link when
+// its rel is written (see link_rel_of_tag).
 int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
   if (safe && lends_attributes_to_page()) {
     return write_without_attributes(piece, out, line);
   }
-  if (action == ACTION_EDIT || (safe && (may_hold_url_scheme(piece) || (name_buff[0] == 'I' && tag_is("IFRAME"))))) {
+  if (action == ACTION_EDIT ||
+      (safe && (may_hold_url_scheme(piece) || (name_buff[0] == 'I' && tag_is("IFRAME")) ||
+                rules_in_use().drops_relative)) ||
+      rules_in_use().every_tag || (rules.link_rel != nullptr && link_rel_of_tag() != nullptr)) {
     return edit_tag(piece, out, line);
   }
   write_tag(piece, out);
@@ -314,7 +349,17 @@ const char* policy::tag_name() { return name_buff.data(); }
 
 bool policy::in_safe_mode() { return safe; }
 
-bool policy::tag_is_edited() { return tag_action == ACTION_EDIT; }
+const Config* policy::url_rules() { return rules_in_use().urls; }
+
+const char* policy::link_rel() { return rules_in_use().link_rel; }
+
+bool policy::tag_is_edited() { return tag_action == ACTION_EDIT || rules_in_use().every_tag; }
+
+bool policy::every_tag_rules() { return rules_in_use().every_tag; }
+
+Action policy::attribute_action_with_rules(const char* attribute) {
+  return cfg_rules_attr_action(config, tag_entry, attribute);
+}
 
 Action policy::attribute_action(const char* attribute) {
   return tag_entry != nullptr ? cfg_entry_attr_action(tag_entry, attribute)
@@ -325,6 +370,7 @@ Config* install_config(Config* cfg) {
   config = cfg;
   tag_entry = nullptr;
   safe = is_safe_mode();
+  rules = Rules{};
   return cfg;
 }
 

@@ -183,12 +183,20 @@ bool is_scheme_char(char32_t c) {
   return is_alpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
 }
 
+bool is_slash(char32_t c) { return c == '/' || c == '\\'; }
+
 // Reads a URL's scheme one code point at a time and decides as soon as it
 // can: at the ':' that ends a scheme, or at the first code point that
 // cannot be part of one (then the URL is relative). Only the first bytes of
 // a scheme are kept: one longer than every allowed scheme is refused.
+// With a Config's rules, its list of schemes replaces the fixed one, and
+// protocol-relative URLs may be refused: browsers read "//host", "\\host"
+// and the mixed pairs alike, tabs and line ends between them dropped.
 class SchemeReader {
  public:
+  explicit SchemeReader(const Config* rules = nullptr)
+      : rules_(rules), drop_slashes_(rules != nullptr && cfg_relative_action(rules) == ACTION_DROP) {}
+
   // True once the verdict is known. Called for every code point of a
   // URL's scheme in every URL attribute a kept tag has; the checks end up
   // inlined in edit_tag, a large function whose size limits would
@@ -198,11 +206,19 @@ class SchemeReader {
     if (removable(c)) {
       return false;
     }
+    if (lead_slash_) {
+      safe_ = !is_slash(c);
+      return true;
+    }
     if (c == ':') {
       safe_ = allowed();
       return true;
     }
     if (length_ == 0 ? !is_alpha(c) : !is_scheme_char(c)) {
+      if (drop_slashes_ && length_ == 0 && is_slash(c)) {
+        lead_slash_ = true;  // a second one makes it protocol-relative
+        return false;
+      }
       return true;  // relative: safe_ stays true
     }
     if (length_ < scheme_.size()) {
@@ -216,18 +232,31 @@ class SchemeReader {
 
  private:
   static constexpr std::array<std::string_view, 6> kAllowed = {"", "http", "https", "mailto", "ftp", "tel"};
-  static constexpr std::size_t kLongestAllowed = 6;
+  // No scheme a Config allows is longer than a name it holds.
+  static constexpr std::size_t kLongestKept = kCfgNameMax;
 
   [[nodiscard]] bool allowed() const {
-    if (length_ > kLongestAllowed) {
+    if (length_ == 0) {
+      return true;  // ":x" is a relative URL
+    }
+    if (length_ > kLongestKept) {
       return false;
+    }
+    if (rules_ != nullptr) {
+      const int listed = cfg_scheme_allowed(rules_, scheme_.data(), length_);
+      if (listed >= 0) {
+        return listed == 1;
+      }
     }
     const std::string_view scheme(scheme_.data(), length_);
     return std::find(kAllowed.begin(), kAllowed.end(), scheme) != kAllowed.end();
   }
 
-  std::array<char, kLongestAllowed> scheme_{};
+  const Config* rules_;
+  std::array<char, kLongestKept> scheme_;  // only the first length_ bytes are set
   std::size_t length_ = 0;
+  bool drop_slashes_;
+  bool lead_slash_ = false;
   bool safe_ = true;
 };
 
@@ -236,8 +265,8 @@ char32_t code_point(char32_t c) { return c; }
 
 // Text is a view of bytes (a value without references) or of code points.
 template <typename Text>
-bool url_is_safe(Text url) {
-  SchemeReader reader;
+bool url_is_safe(Text url, const Config* rules) {
+  SchemeReader reader(rules);
   for (const auto unit : url) {
     if (reader.feed(code_point(unit))) {
       break;
@@ -258,7 +287,7 @@ bool is_ascii_ws(char32_t c) { return c <= ' ' && ((kAsciiWs >> c) & 1) != 0; }
 // point past ASCII, and both count alike here (neither separates anything
 // nor belongs to a scheme).
 template <typename Unit>
-bool srcset_is_safe(std::basic_string_view<Unit> value) {
+bool srcset_is_safe(std::basic_string_view<Unit> value, const Config* rules) {
   std::size_t i = 0;
   while (i < value.size()) {
     while (i < value.size() && (is_ascii_ws(value[i]) || value[i] == ',')) {
@@ -273,7 +302,7 @@ bool srcset_is_safe(std::basic_string_view<Unit> value) {
     while (!url.empty() && url.back() == ',') {
       url.remove_suffix(1);
     }
-    if (!url.empty() && !url_is_safe(url)) {
+    if (!url.empty() && !url_is_safe(url, rules)) {
       return false;
     }
     if (ends_candidate) {
@@ -471,23 +500,29 @@ std::u32string decode_attribute_value(const char* value, std::size_t length) {
 }
 
 bool url_value_is_safe(const char* value, std::size_t length, bool srcset) {
+  return url_value_is_safe(value, length, srcset, nullptr);
+}
+
+bool url_value_is_safe(const char* value, std::size_t length, bool srcset, const Config* config) {
   const bool has_references = std::memchr(value, '&', length) != nullptr;
   if (srcset) {
-    return has_references ? srcset_is_safe(std::u32string_view(decode_attribute_value(value, length)))
-                          : srcset_is_safe(std::string_view(value, length));
+    return has_references ? srcset_is_safe(std::u32string_view(decode_attribute_value(value, length)), config)
+                          : srcset_is_safe(std::string_view(value, length), config);
   }
   if (!has_references) {
-    return url_is_safe(std::string_view(value, length));
+    return url_is_safe(std::string_view(value, length), config);
   }
   // Only as much of the value is decoded as the scheme needs: references
   // after it (in a query string, say) cost nothing.
-  SchemeReader reader;
+  SchemeReader reader(config);
   decode_each(std::string_view(value, length), [&reader](char32_t c) { return reader.feed(c); });
   return reader.safe();
 }
 
-bool refresh_value_is_safe(const char* value, std::size_t length) {
+bool refresh_value_is_safe(const char* value, std::size_t length) { return refresh_value_is_safe(value, length, nullptr); }
+
+bool refresh_value_is_safe(const char* value, std::size_t length, const Config* config) {
   const std::u32string decoded = decode_attribute_value(value, length);
   std::u32string_view url;
-  return !refresh_url(decoded, &url) || url_is_safe(url);
+  return !refresh_url(decoded, &url) || url_is_safe(url, config);
 }

@@ -510,3 +510,124 @@ TEST_F(CfgStore, QueriesWithNullNamesDoNotCrash) {
 }
 
 }  // namespace
+
+// The order of rules for one attribute, each step decisive in one case:
+// the tag's name, the tag's pattern, the name and the pattern among the
+// rules for every tag, the tag's DEFAULT, the DEFAULT for every tag, KEEP.
+TEST_F(CfgStore, OrderOfRulesWithRulesForEveryTag) {
+  run_steps(config_, {
+                         {"every tag", tag_action("*", ACTION_EDIT), 0, ""},
+                         {"every tag: id", attr_action("*", "ID", ACTION_KEEP), 0, ""},
+                         {"every tag: class", attr_action("*", "CLASS", ACTION_WARN), 0, ""},
+                         {"every tag: onload", attr_action("*", "ONLOAD", ACTION_KEEP), 0, ""},
+                         {"every tag: on*", attr_action("*", "ON*", ACTION_DROP), 0, ""},
+                         {"every tag: data-*", attr_action("*", "DATA-*", ACTION_WARN), 0, ""},
+                         {"every tag: default", attr_default("*", ACTION_WARN), 0, ""},
+                         {"edited A", tag_action("A", ACTION_EDIT), 0, ""},
+                         {"A: id", attr_action("A", "ID", ACTION_DROP), 0, ""},
+                         {"A: cl*", attr_action("A", "CL*", ACTION_KEEP), 0, ""},
+                         {"A: default", attr_default("A", ACTION_DROP), 0, ""},
+                         {"kept B", tag_action("B", ACTION_KEEP), 0, ""},
+                     });
+  struct Row {
+    const char* tag;
+    const char* attribute;
+    Action want;
+  };
+  for (const Row& row : std::vector<Row>{
+           {"A", "ID", ACTION_DROP},        // the tag's name before every tag's name
+           {"A", "CLASS", ACTION_KEEP},     // the tag's pattern before every tag's name
+           {"A", "ONLOAD", ACTION_KEEP},    // every tag's name before its pattern and the tag's DEFAULT
+           {"A", "DATA-X", ACTION_WARN},    // every tag's pattern before the tag's DEFAULT
+           {"A", "TITLE", ACTION_DROP},     // the tag's DEFAULT before every tag's
+           {"B", "ONCLICK", ACTION_DROP},   // every tag's pattern before its DEFAULT
+           {"B", "TITLE", ACTION_WARN},     // every tag's DEFAULT before KEEP
+           {"U", "TITLE", ACTION_WARN},     // a tag that is not named
+           {"U", "ONMOUSEOVER", ACTION_DROP},
+       }) {
+    SCOPED_TRACE(testing::Message() << row.tag << " " << row.attribute);
+    EXPECT_EQ(cfg_attr_action(config_, row.tag, row.attribute), row.want);
+    const CfgTag* entry = nullptr;
+    (void)cfg_action_entry(config_, row.tag, &entry);
+    EXPECT_EQ(cfg_rules_attr_action(config_, entry, row.attribute), row.want);
+  }
+  // The entry's own answer leaves the rules for every tag out.
+  const CfgTag* b = nullptr;
+  (void)cfg_action_entry(config_, "B", &b);
+  EXPECT_EQ(cfg_entry_attr_action(b, "ONCLICK"), ACTION_KEEP);
+  // "*" is no tag of a document: it gets the tag default.
+  EXPECT_EQ(cfg_action(config_, "*"), ACTION_KEEP);
+  EXPECT_EQ(cfg_has_every_tag_rules(config_), 1);
+}
+
+TEST_F(CfgStore, WithoutDefaultsTheLastStepKeeps) {
+  run_steps(config_, {
+                         {"every tag", tag_action("*", ACTION_EDIT), 0, ""},
+                         {"every tag: style", attr_action("*", "STYLE", ACTION_DROP), 0, ""},
+                         {"edited A", tag_action("A", ACTION_EDIT), 0, ""},
+                         {"A: href", attr_action("A", "HREF", ACTION_WARN), 0, ""},
+                     });
+  EXPECT_EQ(cfg_attr_action(config_, "A", "TITLE"), ACTION_KEEP);
+  EXPECT_EQ(cfg_attr_action(config_, "A", "STYLE"), ACTION_DROP);
+  EXPECT_EQ(cfg_attr_action(config_, "U", "TITLE"), ACTION_KEEP);
+}
+
+TEST_F(CfgStore, RulesForEveryTagMisused) {
+  EXPECT_EQ(cfg_has_every_tag_rules(config_), 0);
+  run_steps(config_, {
+                         {"attribute before the rules", attr_action("*", "ON*", ACTION_DROP), 1,
+                          "add_attr_action: tag * does not exist\n"},
+                         {"default before the rules", attr_default("*", ACTION_DROP), 1,
+                          "add_attr_default: tag * does not exist\n"},
+                         {"not edited", tag_action("*", ACTION_KEEP), 1,
+                          "cfg_set_tag_action: the rules for every tag are given in braces\n"},
+                         {"every tag", tag_action("*", ACTION_EDIT), 0, ""},
+                         {"twice", tag_action("*", ACTION_EDIT), 1, "add_action: multiple actions specified for tag *\n"},
+                         {"pattern twice", attr_action("*", "ON*", ACTION_DROP), 0, ""},
+                         {"pattern twice", attr_action("*", "ON*", ACTION_KEEP), 1,
+                          "add_atr_action: action for attribute ON* already defined\n"},
+                     });
+  EXPECT_EQ(cfg_attr_named(config_, "*", "ON*"), 1);
+}
+
+TEST_F(CfgStore, SchemesRelativeAndLinkRelations) {
+  const auto schemes = [](Config* c) { return cfg_set_schemes(c); };
+  const auto scheme = [](const char* name) { return [=](Config* c) { return cfg_add_scheme(c, name); }; };
+  const auto relative = [](Action a) { return [=](Config* c) { return cfg_set_relative(c, a); }; };
+  const auto link_rel = [](Config* c) { return cfg_set_link_rel(c); };
+  const auto rel = [](const char* name) { return [=](Config* c) { return cfg_add_link_rel(c, name); }; };
+  EXPECT_EQ(cfg_scheme_allowed(config_, "https", 5), -1);
+  EXPECT_EQ(cfg_link_rel(config_), nullptr);
+  EXPECT_EQ(cfg_relative_action(config_), ACTION_KEEP);
+  const std::string s35(35, 's');
+  const std::string s36(36, 's');
+  run_steps(config_, {
+                         {"schemes", schemes, 0, ""},
+                         {"https", scheme("HTTPS"), 0, ""},
+                         {"twice", scheme("https"), 0, ""},
+                         {"svn+ssh", scheme("svn+ssh"), 0, ""},
+                         {"35 characters", scheme(s35.c_str()), 0, ""},
+                         {"36 characters", scheme(s36.c_str()), 1, "cfg_add_scheme: invalid URL scheme " + s36 + "\n"},
+                         {"digit first", scheme("9P"), 1, "cfg_add_scheme: invalid URL scheme 9P\n"},
+                         {"underscore", scheme("A_B"), 1, "cfg_add_scheme: invalid URL scheme A_B\n"},
+                         {"schemes again", schemes, 1, "cfg_set_schemes: multiple scheme lists specified\n"},
+                         {"relative", relative(ACTION_DROP), 0, ""},
+                         {"relative WARN", relative(ACTION_WARN), 1, "cfg_set_relative: invalid action\n"},
+                         {"relative again", relative(ACTION_KEEP), 1,
+                          "cfg_set_relative: multiple actions specified for relative URLs\n"},
+                         {"link rel", link_rel, 0, ""},
+                         {"noopener", rel("NOOPENER"), 0, ""},
+                         {"nofollow", rel("nofollow"), 0, ""},
+                         {"twice", rel("noopener"), 0, ""},
+                         {"unknown", rel("NOOPNER"), 1,
+                          "cfg_add_link_rel: unknown link relation NOOPNER (accepted: nofollow, noopener, noreferrer, "
+                          "sponsored, ugc)\n"},
+                         {"link rel again", link_rel, 1, "cfg_set_link_rel: multiple link relation lists specified\n"},
+                     });
+  EXPECT_EQ(cfg_scheme_allowed(config_, "HTTPS", 5), 1);
+  EXPECT_EQ(cfg_scheme_allowed(config_, "http", 4), 0);
+  EXPECT_EQ(cfg_scheme_allowed(config_, "httpsx", 6), 0);
+  EXPECT_EQ(cfg_scheme_allowed(config_, "svn+ssh", 7), 1);
+  EXPECT_EQ(cfg_relative_action(config_), ACTION_KEEP);  // the last one given is stored
+  EXPECT_STREQ(cfg_link_rel(config_), "noopener nofollow");
+}

@@ -455,4 +455,76 @@ TEST(CfgRead, ExampleFiles) {
   }
 }
 
+// Rules for every tag, URL schemes, relative URLs and link relations: what
+// the Config answers after reading them, and lists that end where the next
+// statement begins.
+TEST(CfgRead, RulesSchemesAndLinkRelations) {
+  Config* config = cfg_construct();
+  ASSERT_NE(config, nullptr);
+  const Outcome got = read_text(
+      "<*> { ATTRIBUTE on*: DROP ATTRIBUTE style: DROP DEFAULT: WARN }\n"
+      "<b>: DROP SCHEMES: https Mailto cid\n"
+      "LINK REL: noopener\n  NoReferrer <i>: KEEP\n"
+      "RELATIVE: DROP\n<a> { ATTRIBUTE onclick: KEEP }",
+      config);
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.err, "");
+  EXPECT_EQ(cfg_attr_action(config, "A", "ONCLICK"), ACTION_KEEP);
+  EXPECT_EQ(cfg_attr_action(config, "A", "ONLOAD"), ACTION_DROP);
+  EXPECT_EQ(cfg_attr_action(config, "I", "STYLE"), ACTION_DROP);
+  EXPECT_EQ(cfg_attr_action(config, "MY-WIDGET", "TITLE"), ACTION_WARN);
+  EXPECT_EQ(cfg_action(config, "B"), ACTION_DROP);
+  EXPECT_EQ(cfg_action(config, "I"), ACTION_KEEP);
+  EXPECT_EQ(cfg_scheme_allowed(config, "mailto", 6), 1);
+  EXPECT_EQ(cfg_scheme_allowed(config, "CID", 3), 1);
+  EXPECT_EQ(cfg_scheme_allowed(config, "http", 4), 0);
+  EXPECT_STREQ(cfg_link_rel(config), "noopener noreferrer");
+  EXPECT_EQ(cfg_relative_action(config), ACTION_DROP);
+  cfg_release(&config);
+}
+
+TEST(CfgRead, ErrorPlacesOfRulesSchemesAndLinkRelations) {
+  const struct {
+    const char* title;
+    std::string text;
+    unsigned long line;
+    std::string message;
+  } cases[] = {
+      {"<*> with a colon", "<*>: KEEP", 1, "found ':', expected '{' after <*>"},
+      {"<*> twice", "<*> { }\n<*> {", 2, "found a second statement for <*>, expected one"},
+      {"a name after the star", "<*b> { }", 1, "found \"B\", expected '>' after <*"},
+      {"a star elsewhere is still an error", "<a> {}\n*", 2, "found '*', expected '<', DEFAULT, COMMENT or MODE"},
+      {"after SCHEMES", "SCHEMES https", 1, "found \"HTTPS\", expected ':' after SCHEMES"},
+      {"empty SCHEMES at the end", "SCHEMES:\n", 1, "found the end of the file, expected a URL scheme after SCHEMES:"},
+      {"empty SCHEMES before a statement", "SCHEMES: DEFAULT: KEEP", 1,
+       "found \"DEFAULT\", expected a URL scheme after SCHEMES:"},
+      {"SCHEMES twice", "SCHEMES: https\nSCHEMES: http", 2, "found a second SCHEMES statement, expected one"},
+      {"invalid scheme", "SCHEMES: https\n  9p", 2,
+       "found \"9P\", expected a URL scheme (a letter, then letters, digits or '-')"},
+      {"scheme with an underscore", "SCHEMES: a_b", 1,
+       "found \"A_B\", expected a URL scheme (a letter, then letters, digits or '-')"},
+      {"a symbol in the list", "SCHEMES: https :", 1,
+       "found ':', expected a URL scheme or the next statement after the schemes of SCHEMES:"},
+      {"after RELATIVE:", "RELATIVE: WARN", 1, "found \"WARN\", expected KEEP or DROP after RELATIVE:"},
+      {"RELATIVE twice", "RELATIVE: DROP RELATIVE: DROP", 1, "found a second RELATIVE statement, expected one"},
+      {"LINK without REL", "LINK: noopener", 1, "found ':', expected REL after LINK"},
+      {"after LINK REL", "LINK REL noopener", 1, "found \"NOOPENER\", expected ':' after LINK REL"},
+      {"LINK REL without words", "LINK REL: <a>: KEEP", 1,
+       "found '<', expected a link relation (nofollow, noopener, noreferrer, sponsored, ugc) after LINK REL:"},
+      {"LINK REL twice", "LINK REL: nofollow\nLINK REL: ugc", 2, "found a second LINK REL statement, expected one"},
+      {"unknown link relation", "LINK REL: noopener\nnoopner", 2,
+       "found \"NOOPNER\", expected a link relation (nofollow, noopener, noreferrer, sponsored, ugc)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.title << ": \"" << c.text << '"');
+    Config* config = cfg_construct();
+    ASSERT_NE(config, nullptr);
+    EXPECT_NE(read_text(c.text, config).status, 0);
+    const CfgErrorPlace place = cfg_error_place();
+    EXPECT_EQ(place.line, c.line);
+    EXPECT_EQ(place.message, c.message);
+    cfg_release(&config);
+  }
+}
+
 }  // namespace

@@ -182,6 +182,61 @@ TEST(UrlCheck, UrlAttributesInAnyCase) {
   }
 }
 
+// A Config's SCHEMES replaces the fixed list (relative URLs still pass);
+// its RELATIVE: DROP refuses protocol-relative URLs, however written.
+TEST(UrlCheck, SchemesAndRelativeUrlsOfAConfig) {
+  Config* mail = cfg_construct();
+  ASSERT_NE(mail, nullptr);
+  ASSERT_EQ(cfg_set_schemes(mail), 0);
+  ASSERT_EQ(cfg_add_scheme(mail, "HTTPS"), 0);
+  ASSERT_EQ(cfg_add_scheme(mail, "CID"), 0);
+  ASSERT_EQ(cfg_add_scheme(mail, std::string(35, 'X').c_str()), 0);
+  ASSERT_EQ(cfg_set_relative(mail, ACTION_DROP), 0);
+  Config* plain = cfg_construct();
+  ASSERT_NE(plain, nullptr);
+  const struct {
+    const char* value;
+    bool mail_safe;
+    bool plain_safe;
+  } cases[] = {
+      {"cid:part1@example", true, false},
+      {"CID:part1", true, false},
+      {"https://x/", true, true},
+      {"http://x/", false, true},
+      {"ftp://x/", false, true},
+      {"c&#x69;d:x", true, false},
+      {"javascript:alert(1)", false, false},
+      {"/path", true, true},
+      {"path/x:y", true, true},
+      {":x", true, true},
+      {"//evil.example/", false, true},
+      {"\\\\evil.example/", false, true},
+      {"/\\evil.example/", false, true},
+      {"/\t/evil.example/", false, true},
+      {" //evil.example/", false, true},
+      {"&#47;/evil.example/", false, true},
+      {"/ok//x", true, true},
+      {"/", true, true},
+      {"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx:y", true, false},
+      {"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx:y", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    const std::string value = c.value;
+    EXPECT_EQ(url_value_is_safe(value.data(), value.size(), false, mail), c.mail_safe);
+    EXPECT_EQ(url_value_is_safe(value.data(), value.size(), false, plain), c.plain_safe);
+    EXPECT_EQ(url_value_is_safe(value.data(), value.size(), false, nullptr), c.plain_safe);
+  }
+  const std::string srcset = "/a.png 1x, //evil/b.png 2x";
+  EXPECT_FALSE(url_value_is_safe(srcset.data(), srcset.size(), true, mail));
+  EXPECT_TRUE(url_value_is_safe(srcset.data(), srcset.size(), true, plain));
+  const std::string refresh = "0; url=http://x/";
+  EXPECT_FALSE(refresh_value_is_safe(refresh.data(), refresh.size(), mail));
+  EXPECT_TRUE(refresh_value_is_safe(refresh.data(), refresh.size(), plain));
+  cfg_release(&mail);
+  cfg_release(&plain);
+}
+
 }  // namespace
 
 // Outside a scan nothing is known about a tag's attributes, so a tag handed

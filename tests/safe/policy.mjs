@@ -9,12 +9,50 @@ import { parse } from 'parse5';
 // with the others as the braces' DEFAULT says (KEEP when there is none, and
 // whatever it says when the braces name no attribute). URL attributes must
 // be relative or use http, https, mailto, ftp or tel.
+//
+// With rules for every tag (<*> { ... }) an attribute is judged in order by
+// the tag's own names and patterns, those of <*>, the tag's DEFAULT, that
+// of <*>, and is kept when none of them speaks. SCHEMES replaces the list
+// of schemes, RELATIVE: DROP refuses protocol-relative URLs, and LINK REL
+// requires every <a>, <area> and <form> with an href or an action to carry
+// exactly those relations in its rel.
+
+// The names, patterns (longest first) and DEFAULT of one pair of braces,
+// each as whether it keeps the attribute.
+function readRules(body, allowing) {
+  const names = new Map();
+  const patterns = [];
+  for (const a of body.matchAll(/ATTRIBUTE\s+([\w:-]+)(\*?)\s*:\s*(\w+)/gi)) {
+    const keeps = allowing(a[3].toUpperCase());
+    if (a[2]) patterns.push([a[1].toLowerCase(), keeps]);
+    else names.set(a[1].toLowerCase(), keeps);
+  }
+  patterns.sort((x, y) => y[0].length - x[0].length);
+  const d = /DEFAULT\s*:\s*(\w+)/i.exec(body);
+  return { names, patterns, keepsByDefault: d ? allowing(d[1].toUpperCase()) : undefined };
+}
+
+// What the tag's own names and patterns say of the attribute, or undefined.
+function ruleSays(rules, attrName) {
+  if (!rules) return undefined;
+  if (rules.names.has(attrName)) return rules.names.get(attrName);
+  const pattern = rules.patterns.find(([prefix]) => attrName.startsWith(prefix));
+  return pattern ? pattern[1] : undefined;
+}
+
+function listAfter(src, keyword) {
+  const m = new RegExp(`${keyword}\\s*:((?:\\s+(?!DEFAULT\\b|COMMENT\\b|MODE\\b|SCHEMES\\b|RELATIVE\\b|LINK\\b)[\\w-]+)+)`, 'i')
+    .exec(src);
+  return m ? m[1].trim().split(/\s+/).map((w) => w.toLowerCase()) : null;
+}
 
 export function readPolicy(text) {
   const src = text.replace(/#[^\n]*/g, ' ');
   const tags = new Map();
   let tagDefault = 'KEEP';
   const allowing = (action) => action === 'KEEP' || action === 'WARN';
+  const every = /<\s*\*\s*>\s*\{([^}]*)\}?/.exec(src);
+  const everyRules = every ? readRules(every[1], allowing) : null;
   for (const m of src.matchAll(/<\s*([\w-]+)\s*>\s*(?::\s*(\w+)(?:\s+ALL\b)?|\{([^}]*)\}?)/gi)) {
     const name = m[1].toLowerCase();
     if (m[2] !== undefined) {
@@ -30,13 +68,37 @@ export function readPolicy(text) {
       const d = /DEFAULT\s*:\s*(\w+)/i.exec(m[3]);
       const named = attributes.size + dropped.size > 0;
       const anyAttribute = !named || !d || allowing(d[1].toUpperCase());
-      tags.set(name, { allowed: true, attributes, dropped, anyAttribute });
+      tags.set(name, { allowed: true, attributes, dropped, anyAttribute, rules: readRules(m[3], allowing) });
     }
   }
   const top = src.replace(/\{[^}]*\}?/g, ' ').replace(/<[^>]*>\s*:\s*\w+(\s+ALL)?/gi, ' ');
   const d = /DEFAULT\s*:\s*(\w+)/i.exec(top);
   if (d) tagDefault = d[1].toUpperCase();
-  return { tags, defaultAllows: allowing(tagDefault) };
+  const relative = /RELATIVE\s*:\s*(\w+)/i.exec(top);
+  const linkRel = /LINK\s+REL\s*:/i.test(top) ? listAfter(top.replace(/LINK\s+REL/gi, 'LINKREL'), 'LINKREL') : null;
+  return {
+    tags,
+    defaultAllows: allowing(tagDefault),
+    everyRules,
+    schemes: listAfter(top, 'SCHEMES'),
+    dropsRelative: relative !== null && relative[1].toUpperCase() === 'DROP',
+    linkRel: linkRel ? linkRel.join(' ') : null,
+  };
+}
+
+// Whether the policy keeps the attribute on an element of a tag it keeps.
+function attributeAllowed(policy, rule, attrName) {
+  if (!policy.everyRules) {
+    return rule
+      ? rule.attributes?.has(attrName) || (rule.anyAttribute && !rule.dropped?.has(attrName))
+      : policy.defaultAllows;
+  }
+  const own = ruleSays(rule?.rules, attrName);
+  if (own !== undefined) return own;
+  const every = ruleSays(policy.everyRules, attrName);
+  if (every !== undefined) return every;
+  if (rule?.rules?.keepsByDefault !== undefined) return rule.rules.keepsByDefault;
+  return policy.everyRules.keepsByDefault ?? true;
 }
 
 const URL_ATTRIBUTES = new Set(['href', 'src', 'action', 'formaction', 'cite', 'background', 'poster',
@@ -95,7 +157,24 @@ export function refreshUrl(value) {
   return rest;
 }
 
-const isUnsafeScheme = (url) => !['', 'http', 'https', 'mailto', 'ftp', 'tel'].includes(schemeOf(url));
+const DEFAULT_SCHEMES = ['http', 'https', 'mailto', 'ftp', 'tel'];
+const isProtocolRelative = (url) => /^[/\\]{2}/.test(url.replace(/[\u0000-\u0020\u007f]/g, ''));
+
+function isUnsafeUrl(url, policy) {
+  const scheme = schemeOf(url);
+  if (scheme === '') return policy.dropsRelative && isProtocolRelative(url);
+  return !(policy.schemes ?? DEFAULT_SCHEMES).includes(scheme);
+}
+
+const LINKS = new Set(['a', 'area', 'form']);
+
+// A link that keeps its target must carry exactly the policy's relations.
+function linkRelViolation(child, name, policy) {
+  if (!policy.linkRel || !LINKS.has(name)) return null;
+  if (!child.attrs.some((a) => a.name === 'href' || a.name === 'action')) return null;
+  const rel = child.attrs.find((a) => a.name === 'rel');
+  return rel && rel.value === policy.linkRel ? null : `rel ${JSON.stringify(rel?.value ?? null)} on <${name}>`;
+}
 
 export function violations(node, policy, found) {
   for (const child of node.childNodes ?? []) {
@@ -107,21 +186,21 @@ export function violations(node, policy, found) {
       if (!allowed) found.push(`element <${name}>`);
       for (const attr of child.attrs) {
         const attrName = (attr.prefix ? `${attr.prefix}:` : '') + attr.name.toLowerCase();
-        const attrAllowed = rule
-          ? rule.attributes?.has(attrName) || (rule.anyAttribute && !rule.dropped?.has(attrName))
-          : policy.defaultAllows;
-        if (!attrAllowed) found.push(`attribute ${attrName} on <${name}>`);
+        const linkRel = policy.linkRel && LINKS.has(name) && attrName === 'rel';
+        if (!linkRel && !attributeAllowed(policy, rule, attrName)) found.push(`attribute ${attrName} on <${name}>`);
         if (URL_ATTRIBUTES.has(attrName)) {
           for (const url of urlsOf(attrName, attr.value)) {
-            if (isUnsafeScheme(url)) found.push(`${schemeOf(url)}: URL in ${attrName} on <${name}>`);
+            if (isUnsafeUrl(url, policy)) found.push(`${schemeOf(url)}: URL in ${attrName} on <${name}>`);
           }
         }
         if (attrName === 'srcdoc' && name === 'iframe') found.push('srcdoc on <iframe>');
         if (attrName === 'content' && name === 'meta') {
           const url = refreshUrl(attr.value);
-          if (url !== null && isUnsafeScheme(url)) found.push(`${schemeOf(url)}: URL in a refresh on <meta>`);
+          if (url !== null && isUnsafeUrl(url, policy)) found.push(`${schemeOf(url)}: URL in a refresh on <meta>`);
         }
       }
+      const rel = foreign ? null : linkRelViolation(child, name, policy);
+      if (rel) found.push(rel);
       violations(child.content ?? child, policy, found);
     }
   }
