@@ -96,8 +96,8 @@ bool tree_start_tag(std::string_view name, bool bare) {
   if (depth() == 0) {
     tree_reset();  // the first document
   }
-  const El el = known_element(name);
-  if ((depth() > kMaxOpen && !opens_nothing(el)) || (formatting_size() > kMaxFormatting && joins_the_list(el))) {
+  if ((depth() > kMaxOpen && !opens_nothing(known_element(name))) ||
+      (formatting_size() > kMaxFormatting && joins_the_list(known_element(name)))) {
     return false;
   }
   const std::uint64_t before = change_count();
