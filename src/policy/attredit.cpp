@@ -24,12 +24,27 @@
 
 #include "policy/attredit.h"
 #include "policy/findings.h"
-#include "policy/tscrub02.h"
 #include "policy/urlcheck.h"
+#include "policy/written.h"
 #include "scanner/cclass.h"
 #include "scanner/scrub.h"
 
 using namespace policy;
+
+namespace {
+
+// The tag being edited, for the editing's own helpers: set by each call of
+// edit_attributes and write_without_attributes.
+const JudgedTag* judged = nullptr;
+
+// What the Config says of the attribute (upper case) on the tag, without
+// rules for every tag (cfg_rules_attr_action has those).
+Action attribute_action(const char* attribute) {
+  return judged->entry != nullptr ? cfg_entry_attr_action(judged->entry, attribute)
+                                  : cfg_attr_action(judged->config, judged->name, attribute);
+}
+
+}  // namespace
 
 namespace {
 
@@ -206,15 +221,15 @@ bool url_passes(const Segment& s) {
     case UrlAttribute::kNone:
       return true;
     case UrlAttribute::kSrcdoc:
-      safe_url = !tag_is("IFRAME");
+      safe_url = !judged->is("IFRAME");
       break;
     case UrlAttribute::kRefresh:
-      safe_url = s.value == nullptr || !tag_is("META") ||
-                 refresh_value_is_safe(s.value, s.value_length, url_rules());
+      safe_url = s.value == nullptr || !judged->is("META") ||
+                 refresh_value_is_safe(s.value, s.value_length, judged->url_rules);
       break;
     default:
       safe_url = s.value == nullptr ||
-                 url_value_is_safe(s.value, s.value_length, kind == UrlAttribute::kSrcset, url_rules());
+                 url_value_is_safe(s.value, s.value_length, kind == UrlAttribute::kSrcset, judged->url_rules);
       break;
   }
   return safe_url;
@@ -228,7 +243,7 @@ bool url_allows(const Segment& s, bool recorded, unsigned long line) {
     record_name(s);
   }
   report_finding(
-      Finding{FindingKind::kUnsafeUrl, FindingSubject::kAttribute, line, 0, tag_name(), attr_name.data()});
+      Finding{FindingKind::kUnsafeUrl, FindingSubject::kAttribute, line, 0, judged->name, attr_name.data()});
   return false;
 }
 
@@ -237,7 +252,7 @@ void report_attribute(FindingKind kind, unsigned long line) {
   if (kind == FindingKind::kRemoved && !reporting_removals()) {
     return;
   }
-  report_finding(Finding{kind, FindingSubject::kAttribute, line, 0, tag_name(), attr_name.data()});
+  report_finding(Finding{kind, FindingSubject::kAttribute, line, 0, judged->name, attr_name.data()});
 }
 
 // Whether an attribute segment is written, as the Config says for its
@@ -248,18 +263,19 @@ bool keep_segment(const Segment& s, bool edited, bool every, unsigned long line)
   if (s.name_length == 0) {
     return true;
   }
-  if (in_safe_mode() && edited) {
+  if (judged->safe && edited) {
     record_name(s);
   }
   Action action = ACTION_KEEP;
   if (edited) {
-    action = every ? attribute_action_with_rules(attr_name.data()) : attribute_action(attr_name.data());
+    action = every ? cfg_rules_attr_action(judged->config, judged->entry, attr_name.data())
+                   : attribute_action(attr_name.data());
   }
   if (action == ACTION_DROP) {
     report_attribute(FindingKind::kRemoved, line);
     return false;
   }
-  if (in_safe_mode() && (action == ACTION_KEEP || action == ACTION_WARN) && !url_allows(s, edited, line)) {
+  if (judged->safe && (action == ACTION_KEEP || action == ACTION_WARN) && !url_allows(s, edited, line)) {
     return false;
   }
   if (action == ACTION_WARN) {
@@ -278,7 +294,7 @@ bool segment_names(const Segment& s, const char* upper) {
   if (s.name_length == 0) {
     return false;
   }
-  if (in_safe_mode()) {
+  if (judged->safe) {
     record_name(s);
   }
   return std::strcmp(attr_name.data(), upper) == 0;
@@ -291,7 +307,7 @@ bool segment_names(const Segment& s, const char* upper) {
 [[gnu::noinline]] bool keeps_link_target(const char* attributes, bool edited) {
   for (const char* p = attributes; *p != '\0';) {
     Segment s{p, p, 0, nullptr, 0, p};
-    if (in_safe_mode()) {
+    if (judged->safe) {
       s = split_safe(p);
     } else {
       s.end = find_attribute(p);
@@ -301,8 +317,8 @@ bool segment_names(const Segment& s, const char* upper) {
     if (!segment_names(s, "HREF") && !segment_names(s, "ACTION")) {
       continue;
     }
-    const Action action = edited ? attribute_action_with_rules(attr_name.data()) : ACTION_KEEP;
-    if ((action == ACTION_KEEP || action == ACTION_WARN) && (!in_safe_mode() || url_passes(s))) {
+    const Action action = edited ? cfg_rules_attr_action(judged->config, judged->entry, attr_name.data()) : ACTION_KEEP;
+    if ((action == ACTION_KEEP || action == ACTION_WARN) && (!judged->safe || url_passes(s))) {
       return true;
     }
   }
@@ -328,7 +344,7 @@ bool awaits_value(const Segment& s) {
   if (s.name_length == 0) {
     return false;
   }
-  if (in_safe_mode()) {
+  if (judged->safe) {
     return s.value != nullptr && s.value_length == 0 && s.value == s.end;
   }
   const char* p = skip_space(s.begin);
@@ -355,17 +371,23 @@ void write_link_rel(const char* rel, bool capitals, bool after_bare_equals, std:
 
 }  // namespace
 
-const char* policy::link_rel_of_tag() {
-  const char* name = tag_name();
-  const bool link = (name[0] == 'A' && (name[1] == '\0' || tag_is("AREA"))) || (name[0] == 'F' && tag_is("FORM"));
-  return link ? link_rel() : nullptr;
+bool JudgedTag::is(const char* upper) const { return std::strcmp(name, upper) == 0; }
+
+const char* policy::link_rel_for(const char* upper_name, const char* link_rel) {
+  if (link_rel == nullptr) {
+    return nullptr;
+  }
+  const bool link = (upper_name[0] == 'A' && (upper_name[1] == '\0' || std::strcmp(upper_name, "AREA") == 0)) ||
+                    (upper_name[0] == 'F' && std::strcmp(upper_name, "FORM") == 0);
+  return link ? link_rel : nullptr;
 }
 
-const char* find_attribute(const char* text) { return read_attribute(text); }
+const char* policy::find_attribute(const char* text) { return read_attribute(text); }
 
-int policy::write_without_attributes(const char* piece, std::FILE* out, unsigned long line) {
+int policy::write_without_attributes(const char* piece, const JudgedTag& tag, std::FILE* out, unsigned long line) {
+  judged = &tag;
   const char* p = skip_space(piece);
-  while (*p != '\0' && !ends_name(*p)) {
+  while (*p != '\0' && !ends_name(*p, judged->safe)) {
     ++p;
   }
   open_tag(out);
@@ -382,25 +404,26 @@ int policy::write_without_attributes(const char* piece, std::FILE* out, unsigned
   return 0;
 }
 
-int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
+int policy::edit_attributes(const char* piece, const JudgedTag& tag, std::FILE* out, unsigned long line) {
+  judged = &tag;
   open_tag(out);
   const char* p = skip_space(piece);
-  while (*p != '\0' && !ends_name(*p)) {
+  while (*p != '\0' && !ends_name(*p, judged->safe)) {
     ++p;
   }
   // Kept bytes are written in runs, one write per run rather than one per
   // attribute: a tag that keeps everything costs a single write.
   const char* run = piece;
-  const bool edited = tag_is_edited();
-  const bool every = edited && every_tag_rules();
-  const char* const rel = link_rel() != nullptr ? link_rel_of_tag() : nullptr;
+  const bool edited = tag.edited;
+  const bool every = edited && tag.every_tag_rules;
+  const char* const rel = link_rel_for(tag.name, tag.link_rel);
   const bool writes_rel = rel != nullptr && keeps_link_target(p, edited);
   const bool capitals = writes_rel && written_in_capitals(skip_space(piece), p);
   bool left_out = false;
   bool value_awaited = false;  // by the last attribute written (see write_link_rel)
   Ending written = Ending::kTagName;
   while (*p != '\0') {
-    const Segment s = in_safe_mode() ? split_safe(p) : split_classic(p);
+    const Segment s = judged->safe ? split_safe(p) : split_classic(p);
     bool kept = false;
     if (writes_rel && segment_names(s, "REL")) {
       report_attribute(FindingKind::kRemoved, line);  // replaced by the one written at the end
@@ -408,7 +431,7 @@ int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
       kept = keep_segment(s, edited, every, line);
     }
     if (kept && left_out && s.begin != s.end) {
-      if (in_safe_mode()) {
+      if (judged->safe) {
         separate_from_written(s, written, out);
       } else {
         separate_classic(s, out);

@@ -1,9 +1,9 @@
 // Inside the scrubbing policy: the contract between the tag policy
 // (tscrub02.cpp), which judges each tag as a whole, and the attribute
 // editing (attredit.cpp) that writes a kept start tag attribute by
-// attribute. Both split tags by the byte classes here; the editing asks
-// the tag policy about the tag it is judging. edit_tag and find_attribute
-// themselves are declared in tscrub02.h. Not for use outside src/policy.
+// attribute. Both split tags by the byte classes here; the tag policy hands
+// the editing the tag it has judged (JudgedTag), and the editing asks it
+// nothing back. Not for use outside src/policy.
 #ifndef TESSEL_ATTREDIT_H
 #define TESSEL_ATTREDIT_H
 
@@ -68,44 +68,48 @@ inline const char* copy_upper(const char* p, std::array<char, kNameBuffSize>& de
   return p;
 }
 
-// ---- the tag policy (tscrub02.cpp), about the tag scrub_tag is judging ----
+// Whether c ends a tag's name: white space, and in safe mode '/' too (the
+// safe mode set is that of the attribute separators).
+inline bool ends_name(char c, bool safe) { return safe ? has_class(c, kSeparator) : is_space(c); }
 
-// Its upper-case name.
-[[nodiscard]] const char* tag_name();
-[[nodiscard]] bool tag_is(const char* name);
-// The installed Config when it has URL rules of its own (SCHEMES,
-// RELATIVE), else null.
-[[nodiscard]] const Config* url_rules();
-// The relations the Config writes into the rel of kept links, or null.
-[[nodiscard]] const char* link_rel();
-// Whether the installed Config asks for safe mode.
-[[nodiscard]] bool in_safe_mode();
-// Whether the Config edits the tag's attributes (ACTION_EDIT, or any kept
-// tag when it has rules for every tag) rather than only keeping the tag.
-[[nodiscard]] bool tag_is_edited();
-// What the Config says of the attribute (upper case) on this tag, when it
-// has no rules for every tag; attribute_action_with_rules in any case.
-[[nodiscard]] Action attribute_action(const char* attribute);
-[[nodiscard]] Action attribute_action_with_rules(const char* attribute);
-// Whether the Config has rules for every tag.
-[[nodiscard]] bool every_tag_rules();
-// Whether c ends a tag's name.
-[[nodiscard]] bool ends_name(char c);
-// Writes the '<' of a tag written a part at a time.
-void open_tag(std::FILE* out);
-void write_segment(const char* begin, const char* end, std::FILE* out);
+// A start tag as the tag policy (tscrub02.cpp) has judged it, handed to the
+// attribute editing with everything the editing needs to know of it.
+struct JudgedTag {
+  const char* name;         // upper case
+  bool safe;                // the installed Config asks for safe mode
+  // The Config edits the tag's attributes (ACTION_EDIT, or any kept tag
+  // when it has rules for every tag) rather than only keeping the tag.
+  bool edited;
+  bool every_tag_rules;     // the Config has rules for every tag
+  const char* link_rel;     // the relations written into the rel of kept links, or null
+  const Config* url_rules;  // the Config when it has URL rules (SCHEMES, RELATIVE), else null
+  const Config* config;     // for what it says of each attribute
+  const CfgTag* entry;      // the tag's entry, when the Config names it
+
+  [[nodiscard]] bool is(const char* upper) const;
+};
 
 // ---- attribute editing (attredit.cpp), for the tag policy ----
 
-// The relations a kept start tag of a link (<a>, <area>, <form>) is to
-// carry in its rel, as the Config gives them; null for any other tag or
-// when the Config gives none.
-[[nodiscard]] const char* link_rel_of_tag();
+// The relations a kept start tag named upper_name is to carry in its rel,
+// given the Config's link_rel: those for a link (<a>, <area>, <form>), null
+// for any other tag or when the Config gives none.
+[[nodiscard]] const char* link_rel_for(const char* upper_name, const char* link_rel);
+
+// Writes the start tag piece as '<' piece '>' with each attribute kept,
+// reported or removed as the Config says for the tag (in safe mode also
+// removing unsafe URLs); always 0.
+int edit_attributes(const char* piece, const JudgedTag& tag, std::FILE* out, unsigned long line);
 
 // Writes the start tag piece (safe mode) as '<' its name '>', leaving out
 // every attribute whatever the Config says, each reported as removed when
 // removals are reported; always 0.
-int write_without_attributes(const char* piece, std::FILE* out, unsigned long line);
+int write_without_attributes(const char* piece, const JudgedTag& tag, std::FILE* out, unsigned long line);
+
+// The end of the first attribute segment of text (its leading white space,
+// name and value); a value-less attribute's segment ends after its name.
+// Records the upper-cased name, empty when the segment has none.
+const char* find_attribute(const char* text);
 
 }  // namespace policy
 

@@ -106,13 +106,16 @@ const Rules& rules_in_use() {
   return rules;
 }
 
-}  // namespace
 
-// Whether c ends a tag's name: white space, and in safe mode '/' too (the
-// safe mode set is that of the attribute separators).
-bool policy::ends_name(char c) { return safe ? has_class(c, kSeparator) : is_space(c); }
+bool tag_is(const char* name) { return std::strcmp(name_buff.data(), name) == 0; }
 
-namespace {
+// The tag scrub_tag is judging, as attribute editing needs it.
+JudgedTag judged_tag() {
+  const Rules& in_use = rules_in_use();
+  return JudgedTag{name_buff.data(), safe,          tag_action == ACTION_EDIT || in_use.every_tag,
+                   in_use.every_tag, in_use.link_rel, in_use.urls,
+                   config,           tag_entry};
+}
 
 // The first byte of the tag's name in piece, past leading white space and
 // the '/' of an end tag; sets *end_tag.
@@ -124,7 +127,6 @@ const char* find_tag_name(const char* piece, bool* end_tag) {
 
 }  // namespace
 
-bool policy::tag_is(const char* name) { return std::strcmp(name_buff.data(), name) == 0; }
 
 namespace {
 
@@ -217,15 +219,15 @@ bool may_hold_url_scheme(const char* piece) {
 // and every kept tag when protocol-relative URLs are refused ("//host" has
 // no ':');
 // every kept tag when there are rules for every tag, and every link when
-// its rel is written (see link_rel_of_tag).
+// its rel is written (see link_rel_for).
 int write_start_tag(const char* piece, std::FILE* out, unsigned long line, Action action) {
   if (safe && lends_attributes_to_page()) {
-    return write_without_attributes(piece, out, line);
+    return write_without_attributes(piece, judged_tag(), out, line);
   }
   if (action == ACTION_EDIT ||
       (safe && (may_hold_url_scheme(piece) || (name_buff[0] == 'I' && tag_is("IFRAME")) ||
                 rules_in_use().drops_relative)) ||
-      rules_in_use().every_tag || (rules.link_rel != nullptr && link_rel_of_tag() != nullptr)) {
+      rules_in_use().every_tag || link_rel_for(name_buff.data(), rules.link_rel) != nullptr) {
     return edit_tag(piece, out, line);
   }
   write_tag(piece, out);
@@ -278,7 +280,7 @@ void write_end_tag(const char* piece, const char* name, std::FILE* out) {
     return;
   }
   const char* end = name;
-  while (*end != '\0' && !ends_name(*end)) {
+  while (*end != '\0' && !ends_name(*end, safe)) {
     ++end;
   }
   if (*end == '\0' && name == piece + 1) {
@@ -345,25 +347,8 @@ bool is_safe_mode() { return cfg_valid(config) != 0 && cfg_mode(config) == MODE_
 
 }  // namespace
 
-const char* policy::tag_name() { return name_buff.data(); }
-
-bool policy::in_safe_mode() { return safe; }
-
-const Config* policy::url_rules() { return rules_in_use().urls; }
-
-const char* policy::link_rel() { return rules_in_use().link_rel; }
-
-bool policy::tag_is_edited() { return tag_action == ACTION_EDIT || rules_in_use().every_tag; }
-
-bool policy::every_tag_rules() { return rules_in_use().every_tag; }
-
-Action policy::attribute_action_with_rules(const char* attribute) {
-  return cfg_rules_attr_action(config, tag_entry, attribute);
-}
-
-Action policy::attribute_action(const char* attribute) {
-  return tag_entry != nullptr ? cfg_entry_attr_action(tag_entry, attribute)
-                              : cfg_attr_action(config, name_buff.data(), attribute);
+int edit_tag(const char* piece, std::FILE* out, unsigned long line) {
+  return edit_attributes(piece, judged_tag(), out, line);
 }
 
 Config* install_config(Config* cfg) {

@@ -32,9 +32,4 @@ void report_unclosed_region();
 // the tag's name and action up first.
 int edit_tag(const char* piece, std::FILE* out, unsigned long line);
 
-// The end of the first attribute segment of text (its leading white space,
-// name and value); a value-less attribute's segment ends after its name.
-// Records the upper-cased name, empty when the segment has none.
-const char* find_attribute(const char* text);
-
 #endif

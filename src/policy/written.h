@@ -16,6 +16,13 @@ void write_tag(const char* piece, std::FILE* out);
 // would make markup with a '<' held before dropped markup); EOF when a
 // write failed, else 0.
 int write_text(const char* piece, std::size_t length, bool safe, std::FILE* out);
+namespace policy {
+// Writes the '<' of a tag written a part at a time, after any '<' of text
+// held back, and a part of it.
+void open_tag(std::FILE* out);
+void write_segment(const char* begin, const char* end, std::FILE* out);
+}  // namespace policy
+
 // At the end of the output (safe mode): the end tag of a raw-text element
 // the input left open, or a '<' held back as "&lt;"; then the end tags of
 // the elements the output left open.
