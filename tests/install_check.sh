@@ -14,4 +14,24 @@ for f in bin/tessel share/man/man1/tessel.1 share/man/man5/tessel.cfg.5 \
 done
 [ ! -e "$prefix/etc" ] || { echo "install must not write to etc"; exit 1; }
 "$prefix/bin/tessel" -f "$prefix/share/doc/tessel/examples/tessel.cfg" </dev/null
+
+# The library: header, both archives, the pkg-config file, and a program
+# built against the installed copy through pkg-config, linked both ways.
+libdir=$(cd "$prefix" && dirname "$(ls -d lib*/libtessel.so.1 lib/*/libtessel.so.1 2>/dev/null | head -n 1)")
+for f in include/tessel.h "$libdir/libtessel.a" "$libdir/libtessel.so" "$libdir/pkgconfig/tessel.pc" \
+         share/man/man3/libtessel.3; do
+  [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
+done
+if command -v pkg-config >/dev/null && command -v cc >/dev/null; then
+  use=$(dirname "$0")/lib/use_installed.c
+  pc="$prefix/$libdir/pkgconfig"
+  # The file names the configured prefix; here it is a temporary one.
+  sed -i "s|^prefix=.*|prefix=$prefix|" "$pc/tessel.pc"
+  cc "$use" -o "$prefix/use-shared" $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs tessel) \
+     -Wl,-rpath,"$prefix/$libdir"
+  [ "$("$prefix/use-shared")" = "<b>x</b>y" ] || { echo "the shared library gave a wrong result"; exit 1; }
+  cc "$use" -o "$prefix/use-static" $(PKG_CONFIG_PATH=$pc pkg-config --cflags tessel) "$prefix/$libdir/libtessel.a" \
+     $(PKG_CONFIG_PATH=$pc pkg-config --static --libs-only-l tessel | sed 's/-ltessel//')
+  [ "$("$prefix/use-static")" = "<b>x</b>y" ] || { echo "the static library gave a wrong result"; exit 1; }
+fi
 echo "install ok"
