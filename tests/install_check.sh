@@ -34,4 +34,11 @@ if command -v pkg-config >/dev/null && command -v cc >/dev/null; then
      $(PKG_CONFIG_PATH=$pc pkg-config --static --libs-only-l tessel | sed 's/-ltessel//')
   [ "$("$prefix/use-static")" = "<b>x</b>y" ] || { echo "the static library gave a wrong result"; exit 1; }
 fi
+# The Python package finds the installed library by itself.
+package=$(find "$prefix" -path '*/tessel/__init__.py' | head -n 1)
+if [ -n "$package" ] && command -v python3 >/dev/null; then
+  got=$(env -u TESSEL_LIBRARY PYTHONPATH="$(dirname "$(dirname "$package")")" python3 -c \
+        'import tessel; print(tessel.Policy("DEFAULT: DROP <b>: KEEP").clean("<b>x</b><i>y</i>"))')
+  [ "$got" = "<b>x</b>y" ] || { echo "the installed Python package gave: $got"; exit 1; }
+fi
 echo "install ok"
