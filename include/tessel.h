@@ -42,6 +42,15 @@
 extern "C" {
 #endif
 
+/* The interface is all the shared library exports: the library is built
+ * with hidden symbols, which lets the calls between its modules be bound
+ * and inlined when it is linked. */
+#if defined(__GNUC__)
+#define TESSEL_API __attribute__((visibility("default")))
+#else
+#define TESSEL_API
+#endif
+
 #define TESSEL_VERSION_MAJOR 1
 #define TESSEL_VERSION_MINOR 0
 
@@ -58,7 +67,7 @@ enum tessel_status {
 
 /* The text of a status ("policy rejected", ...); a static string, also for
  * a value that is no status. */
-const char* tessel_status_text(int status);
+TESSEL_API const char* tessel_status_text(int status);
 
 /* A loaded policy. Read-only once loaded: one policy may serve any number
  * of calls, from any thread. */
@@ -77,22 +86,22 @@ typedef struct tessel_error {
                           with "FILE:LINE: PLACE" last when there is a place */
 } tessel_error;
 
-void tessel_error_free(tessel_error* error);
+TESSEL_API void tessel_error_free(tessel_error* error);
 
 /* Loads the policy in the file at path. On success stores a new policy in
  * *policy and returns TESSEL_OK; else stores null there and returns the
  * status, with a new tessel_error in *error when error is not null (null
  * on success). TESSEL_ERR_OPEN when the file cannot be opened,
  * TESSEL_ERR_POLICY when it holds an error. */
-int tessel_policy_from_file(const char* path, tessel_policy** policy, tessel_error** error);
+TESSEL_API int tessel_policy_from_file(const char* path, tessel_policy** policy, tessel_error** error);
 
 /* The same for the policy text[0, length), which may hold NUL bytes (the
  * language refuses them) and need not be NUL-terminated. */
-int tessel_policy_from_string(const char* text, size_t length, tessel_policy** policy, tessel_error** error);
+TESSEL_API int tessel_policy_from_string(const char* text, size_t length, tessel_policy** policy, tessel_error** error);
 
 /* Frees policy and everything it holds; null is allowed. No call may be
  * using the policy. */
-void tessel_policy_free(tessel_policy* policy);
+TESSEL_API void tessel_policy_free(tessel_policy* policy);
 
 /* Flags of a filter call. */
 #define TESSEL_REPORT_REMOVALS 1u /* also a finding for each tag, attribute,
@@ -128,7 +137,7 @@ typedef struct tessel_findings {
   const tessel_finding* items; /* count entries; null when count is 0 */
 } tessel_findings;
 
-void tessel_findings_free(tessel_findings* findings);
+TESSEL_API void tessel_findings_free(tessel_findings* findings);
 
 /* Filters html[0, length) through policy. On success stores the filtered
  * document in *output (malloc'd, NUL-terminated after its *output_length
@@ -136,7 +145,7 @@ void tessel_findings_free(tessel_findings* findings);
  * tessel_findings in *findings; returns TESSEL_OK. On failure stores null
  * in *output and *findings and 0 in *output_length and returns the
  * status. flags: 0 or TESSEL_REPORT_REMOVALS. */
-int tessel_filter(const tessel_policy* policy, const char* html, size_t length, unsigned flags, char** output,
+TESSEL_API int tessel_filter(const tessel_policy* policy, const char* html, size_t length, unsigned flags, char** output,
                   size_t* output_length, tessel_findings** findings);
 
 /* Receives the filtered document piece by piece: 0 to go on, nonzero to
@@ -147,12 +156,12 @@ typedef int (*tessel_write_fn)(void* context, const char* bytes, size_t length);
 /* tessel_filter writing the document through write(context, ...) instead
  * of into a buffer. It is called under the library's lock: it must not
  * call the library. What it received before a failure stays received. */
-int tessel_filter_to(const tessel_policy* policy, const char* html, size_t length, unsigned flags,
+TESSEL_API int tessel_filter_to(const tessel_policy* policy, const char* html, size_t length, unsigned flags,
                      tessel_write_fn write, void* context, tessel_findings** findings);
 
 /* Frees a buffer the library returned (tessel_filter's output); null is
  * allowed. */
-void tessel_free(void* buffer);
+TESSEL_API void tessel_free(void* buffer);
 
 #ifdef __cplusplus
 }

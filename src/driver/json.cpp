@@ -83,6 +83,16 @@ void append_json_string(std::string& line, const char* bytes, std::size_t length
   const unsigned char* const end = p + length;
   line.push_back('"');
   while (p < end) {
+    // Most bytes of a document go as they are: a run of them is appended
+    // at once, where a byte at a time made half the time of batch mode.
+    const unsigned char* run = p;
+    while (p < end && *p >= 0x20 && *p < 0x7F && *p != '"' && *p != '\\') {
+      ++p;
+    }
+    line.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+    if (p == end) {
+      break;
+    }
     if (*p < 0x80) {
       append_byte(line, *p++);
       continue;

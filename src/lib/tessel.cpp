@@ -9,8 +9,8 @@
 // stream) and hands what was written there to the caller, or drops it.
 //
 // Documents are read from and written to memory through stdio cookie
-// streams without buffers of their own: the scanner reads and writes in
-// blocks already, and the cookie functions copy straight from the
+// streams: the scanner reads and writes in blocks already, which stdio
+// hands straight to the cookie functions, and those copy from the
 // caller's bytes and into the returned buffer.
 #include "tessel.h"
 
@@ -195,13 +195,11 @@ ssize_t read_source(void* cookie, char* buffer, std::size_t size) {
   return static_cast<ssize_t>(count);
 }
 
-// An unbuffered stdio stream reading source's bytes; null without memory.
+// A stdio stream reading source's bytes; null without memory. It keeps
+// stdio's buffer: the scanner's block reads are larger and pass it by,
+// where an unbuffered stream would call read_source for every byte.
 std::FILE* open_source(Source* source) {
-  std::FILE* stream = fopencookie(source, "r", cookie_io_functions_t{read_source, nullptr, nullptr, nullptr});
-  if (stream != nullptr) {
-    std::setvbuf(stream, nullptr, _IONBF, 0);
-  }
-  return stream;
+  return fopencookie(source, "r", cookie_io_functions_t{read_source, nullptr, nullptr, nullptr});
 }
 
 std::FILE* open_text(const void* text, std::size_t length) {
