@@ -11,9 +11,12 @@ pieces of about --size bytes, each ending before a '<'. A second set
 makes --large documents of --large-size bytes the same way. Each way
 filters the same documents with examples/tessel.cfg (--config); bleach
 gets the closest allowlist it can say (the same tags, attributes and URL
-schemes, tags stripped, comments dropped). Times are the median of --reps
-runs, per document, wall clock; the process-per-fragment figure is timed
-on --process-count fragments from a shell loop. Times are reported,
+schemes, tags stripped, comments dropped). The ways run in rotation,
+--reps rounds, and each figure is the median round's CPU time (user and
+system, of the process or of the child processes) per document: wall
+clock on a machine shared with other work says more about the other
+work. The process-per-fragment figure is timed on --process-count
+fragments from a shell loop, bash's share included. Times are reported,
 never checked.
 
 Needs the build (--build, default build/) with tessel, libtessel.so and
@@ -28,6 +31,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import resource
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -75,13 +79,22 @@ def cut(pages, count, size):
     return pieces
 
 
-def median_time(function, reps):
-    times = []
-    for _ in range(reps):
-        start = time.perf_counter()
-        function()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+def children_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def child_time(function):
+    """The CPU time of the processes function runs."""
+    start = children_cpu()
+    function()
+    return children_cpu() - start
+
+
+def own_time(function):
+    start = time.process_time()
+    function()
+    return time.process_time() - start
 
 
 def per_process(tessel, cfg, docs, tmp):
@@ -94,12 +107,10 @@ def per_process(tessel, cfg, docs, tmp):
     with open(os.path.join(tmp, "list"), "w") as f:
         f.write("\n".join(names) + "\n")
     script = f'while read -r f; do "{tessel}" -f "{cfg}" < "$f" > /dev/null 2>&1; done < "{tmp}/list"'
-    start = time.perf_counter()
-    subprocess.run(["bash", "-c", script], check=True)
-    return (time.perf_counter() - start) / len(docs)
+    return lambda: child_time(lambda: subprocess.run(["bash", "-c", script], check=True)) / len(docs)
 
 
-def batch(tessel, cfg, docs, tmp, reps):
+def batch(tessel, cfg, docs, tmp):
     name = os.path.join(tmp, "in.jsonl")
     with open(name, "wb") as f:
         for n, doc in enumerate(docs):
@@ -110,20 +121,19 @@ def batch(tessel, cfg, docs, tmp, reps):
         with open(name, "rb") as stdin:
             subprocess.run([tessel, "--batch", "-f", cfg], stdin=stdin, stdout=subprocess.DEVNULL, check=True)
 
-    return median_time(run, reps) / len(docs)
+    return lambda: child_time(run) / len(docs)
 
 
-def c_api(api_bench, cfg, docs, tmp, reps, findings=False):
+def c_api(api_bench, cfg, docs, tmp, findings=False):
     name = os.path.join(tmp, "fragments.bin")
     with open(name, "wb") as f:
         for doc in docs:
             f.write(struct.pack("<I", len(doc)) + doc)
-    args = [api_bench, cfg, name, str(reps)] + (["findings"] if findings else [])
-    out = subprocess.run(args, capture_output=True, text=True, check=True).stdout.split()
-    return float(out[0]) / 1e9
+    args = [api_bench, cfg, name, "1"] + (["findings"] if findings else [])
+    return lambda: float(subprocess.run(args, capture_output=True, text=True, check=True).stdout.split()[0]) / 1e9
 
 
-def binding(cfg, docs, reps, as_str=False):
+def binding(cfg, docs, as_str=False):
     import tessel
     policy = tessel.Policy.from_file(cfg)
     items = [d.decode("utf-8", "surrogateescape") for d in docs] if as_str else docs
@@ -133,10 +143,10 @@ def binding(cfg, docs, reps, as_str=False):
         for doc in items:
             clean(doc)
 
-    return median_time(run, reps) / len(docs)
+    return lambda: own_time(run) / len(docs)
 
 
-def bleach_time(docs, reps):
+def bleach_time(docs):
     try:
         import bleach
     except ImportError:
@@ -149,7 +159,7 @@ def bleach_time(docs, reps):
         for doc in items:
             cleaner.clean(doc)
 
-    return median_time(run, reps) / len(docs)
+    return lambda: own_time(run) / len(docs)
 
 
 def show(label, seconds, c_seconds):
@@ -164,20 +174,27 @@ def run_set(title, docs, args, tools, tmp, process_count):
     tessel, api_bench, cfg = tools
     total = sum(map(len, docs))
     print(f"{title}: {len(docs)} documents, {total / len(docs):.0f} bytes on average")
-    c = c_api(api_bench, cfg, docs, tmp, args.reps)
-    rows = []
+    ways = []
     if process_count:
-        rows.append((f"process per document ({process_count})", per_process(tessel, cfg, docs[:process_count], tmp)))
-    rows.append(("tessel --batch", batch(tessel, cfg, docs, tmp, args.reps)))
-    rows.append(("C API (tessel_filter)", c))
-    rows.append(("C API with findings", c_api(api_bench, cfg, docs, tmp, args.reps, findings=True)))
-    rows.append(("Python binding, bytes", binding(cfg, docs, args.reps)))
-    rows.append(("Python binding, str", binding(cfg, docs, args.reps, as_str=True)))
+        ways.append((f"process per document ({process_count})", per_process(tessel, cfg, docs[:process_count], tmp)))
+    ways.append(("tessel --batch", batch(tessel, cfg, docs, tmp)))
+    ways.append(("C API (tessel_filter)", c_api(api_bench, cfg, docs, tmp)))
+    ways.append(("C API with findings", c_api(api_bench, cfg, docs, tmp, findings=True)))
+    ways.append(("Python binding, bytes", binding(cfg, docs)))
+    ways.append(("Python binding, str", binding(cfg, docs, as_str=True)))
     bleach_docs = docs[: args.bleach_count] if args.bleach_count else docs
-    rows.append((f"bleach ({len(bleach_docs)})", bleach_time(bleach_docs, max(1, args.reps // 2))))
-    for label, seconds in rows:
+    bleach_way = bleach_time(bleach_docs)
+    ways.append((f"bleach ({len(bleach_docs)})", bleach_way))
+    times = {label: [] for label, _ in ways}
+    for _ in range(args.reps):
+        for label, way in ways:
+            if way is not None:
+                times[label].append(way())
+    rows = {label: statistics.median(t) if t else None for label, t in times.items()}
+    c = rows["C API (tessel_filter)"]
+    for label, seconds in rows.items():
         show(label, seconds, c)
-    return dict(rows)
+    return rows
 
 
 def main():
