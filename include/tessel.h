@@ -62,7 +62,8 @@ enum tessel_status {
   TESSEL_ERR_OPEN = 3,     /* the policy file could not be opened or read */
   TESSEL_ERR_POLICY = 4,   /* the policy was rejected: see the tessel_error */
   TESSEL_ERR_WRITE = 5,    /* the caller's write function returned nonzero */
-  TESSEL_ERR_FILTER = 6    /* the document could not be filtered otherwise */
+  TESSEL_ERR_FILTER = 6    /* the document could not be filtered otherwise; memory
+                              running out deep in the filter can come back as this */
 };
 
 /* The text of a status ("policy rejected", ...); a static string, also for

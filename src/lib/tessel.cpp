@@ -26,6 +26,7 @@
 #include "driver/document.h"
 #include "policy/findings.h"
 #include "policy/tscrub02.h"
+#include "scanner/iobuf.h"
 
 struct tessel_policy {
   Config* config;
@@ -166,10 +167,11 @@ int load_policy(StreamOpener open, const void* source, std::size_t length, const
     std::fclose(stream);
   }
   const CfgErrorPlace place = status == TESSEL_ERR_POLICY ? cfg_error_place() : CfgErrorPlace{};
-  std::string file = status == TESSEL_ERR_POLICY && place.file != nullptr ? place.file : name;
+  // The place's texts stay valid until the next read, which the lock holds off.
+  const char* file = status == TESSEL_ERR_POLICY && place.file != nullptr ? place.file : name;
   capture_end(capture);
   if (status != TESSEL_OK) {
-    set_error(error, status, file.c_str(), place, capture.text != nullptr && capture.size != 0 ? capture.text : nullptr);
+    set_error(error, status, file, place, capture.text != nullptr && capture.size != 0 ? capture.text : nullptr);
   }
   std::free(capture.text);
   return status;
@@ -363,7 +365,16 @@ int run_filter(const tessel_policy* policy, const char* html, std::size_t length
   const FindingSink previous_sink = install_finding_sink(collect);
   const bool previous_report = install_removal_report((flags & TESSEL_REPORT_REMOVALS) != 0);
   install_config(policy->config);
-  int status = filter_document(policy->config, in, out, nullptr);
+  int status = 1;
+  // The modules allocate with malloc and report failure by status, but a
+  // few standard containers among them may throw: no exception may leave
+  // a C function, and the streams must still be closed. The next document
+  // starts the scanner and the policy afresh.
+  try {
+    status = filter_document(policy->config, in, out, nullptr);
+  } catch (...) {
+    collect_failed = true;
+  }
   install_removal_report(previous_report);
   install_finding_sink(previous_sink);
   collecting = nullptr;
@@ -395,9 +406,14 @@ int filter_into(const tessel_policy* policy, const char* html, std::size_t lengt
   if (out == nullptr) {
     status = TESSEL_ERR_MEMORY;
   } else {
+    errno = 0;
     const int filtered = run_filter(policy, html, length, flags, out, findings != nullptr ? &found : nullptr);
+    // The modules report a failed allocation as a failure like any other;
+    // malloc's errno tells it apart.
+    const bool out_of_memory =
+        filtered != 0 && (errno == ENOMEM || input_error() == ENOMEM || output_error() == ENOMEM);
     const bool closed = std::fclose(out) == 0;
-    if (collect_failed) {
+    if (collect_failed || out_of_memory) {
       status = TESSEL_ERR_MEMORY;
     } else if (const int write_status = failure(cookie); write_status != TESSEL_OK) {
       status = write_status;

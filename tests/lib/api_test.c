@@ -202,9 +202,10 @@ static void test_many_policies(void) {
     char* out = NULL;
     size_t length = 0;
     tessel_findings* findings = NULL;
-    if (tessel_filter(policy, "<b onclick=x>t</b><svg><a href=javascript:1>", 44, 0, &out, &length, &findings) !=
-        TESSEL_OK) {
-      CHECK(!"filter in the loop");
+    const int filtered =
+        tessel_filter(policy, "<b onclick=x>t</b><svg><a href=javascript:1>", 44, 0, &out, &length, &findings);
+    if (filtered != TESSEL_OK) {
+      CHECK(filtered == TESSEL_OK);
     }
     tessel_free(out);
     tessel_findings_free(findings);
