@@ -269,8 +269,10 @@ int main(int argc, char** argv) {
   setvbuf(saved_stderr, NULL, _IONBF, 0);
   FILE* const stderr_before = stderr;
   fflush(stdout);
-  freopen("stdout.txt", "w", stdout);
-  freopen("stderr.txt", "w", stderr);
+  if (freopen("stdout.txt", "w", stdout) == NULL || freopen("stderr.txt", "w", stderr) == NULL) {
+    perror("watching the standard streams");
+    return 2;
+  }
 
   test_filter_and_findings();
   test_write_callback();
