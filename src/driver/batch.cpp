@@ -4,9 +4,8 @@
 // A caller feeding one line at a time over a pipe thus gets each answer as
 // soon as it is made, and a file of lines is answered a block at a time.
 //
-// Each document is read from and written to memory through stdio cookie
-// streams over reused strings, so a document costs no allocation once the
-// strings have grown to it.
+// Each document goes through libtessel, as a program that links it would
+// filter it, over the Config the command has read.
 #include "driver/batch.h"
 
 #include <algorithm>
@@ -17,62 +16,51 @@
 #include <unistd.h>
 
 #include "driver/check.h"
-#include "driver/document.h"
 #include "driver/json.h"
 #include "driver/jsonread.h"
+#include "lib/policy_over.h"
 #include "policy/findings.h"
+#include "tessel.h"
 
 namespace {
 
 constexpr std::size_t kReadBlock = 64 * 1024;
 
-// The findings of the document being filtered, as JSON objects joined by
-// commas, built by the sink.
-std::string findings_json;
+void append_number(std::string& line, unsigned long value) { line.append(std::to_string(value)); }
 
-void collect_finding(const Finding& finding) {
-  if (!findings_json.empty()) {
-    findings_json.push_back(',');
+// A finding of the library as --json writes one, without "file".
+void append_finding(std::string& line, const tessel_finding& finding) {
+  line.append("{\"line\":");
+  append_number(line, finding.line);
+  if (finding.column != 0) {
+    line.append(",\"column\":");
+    append_number(line, finding.column);
   }
-  append_json_finding(findings_json, finding);
-}
-
-// A stream reading the bytes [p, end).
-struct MemoryInput {
-  const char* p;
-  const char* end;
-};
-
-ssize_t read_memory(void* cookie, char* buffer, std::size_t size) {
-  auto* input = static_cast<MemoryInput*>(cookie);
-  const std::size_t count = std::min(size, static_cast<std::size_t>(input->end - input->p));
-  std::memcpy(buffer, input->p, count);
-  input->p += count;
-  return static_cast<ssize_t>(count);
-}
-
-ssize_t append_to_string(void* cookie, const char* bytes, std::size_t size) {
-  static_cast<std::string*>(cookie)->append(bytes, size);
-  return static_cast<ssize_t>(size);
-}
-
-// Filters html into *filtered; the filter's status, or 1 when the streams
-// could not be made.
-int filter_string(const Config* config, const std::string& html, std::string* filtered) {
-  MemoryInput input{html.data(), html.data() + html.size()};
-  std::FILE* in = fopencookie(&input, "r", cookie_io_functions_t{read_memory, nullptr, nullptr, nullptr});
-  std::FILE* out = fopencookie(filtered, "w", cookie_io_functions_t{nullptr, append_to_string, nullptr, nullptr});
-  int status = 1;
-  if (in != nullptr && out != nullptr) {
-    status = filter_document(config, in, out, nullptr);
+  line.append(",\"kind\":\"").append(finding.kind_name).append("\",\"rule\":\"").append(finding.rule).append("\"");
+  const char* names[] = {"tag", "attribute"};
+  const char* values[] = {finding.tag, finding.attribute};
+  for (int i = 0; i < 2; ++i) {
+    if (values[i] != nullptr) {
+      line.append(",\"").append(names[i]).append("\":");
+      append_json_string(line, values[i], std::strlen(values[i]));
+    }
   }
-  if (in != nullptr) {
-    std::fclose(in);
+  if (std::strcmp(finding.rule, "region-removed") == 0) {
+    line.append(",\"end_line\":");
+    if (finding.end_line != 0) {
+      append_number(line, finding.end_line);
+    } else {
+      line.append("null");
+    }
+  } else if (finding.end_column != 0) {
+    line.append(",\"end_line\":");
+    append_number(line, finding.end_line);
+    line.append(",\"end_column\":");
+    append_number(line, finding.end_column);
   }
-  if (out != nullptr && std::fclose(out) != 0) {
-    status = 1;
-  }
-  return status;
+  line.append(",\"message\":");
+  append_json_string(line, finding.message, std::strlen(finding.message));
+  line.push_back('}');
 }
 
 void append_id(std::string& answer, std::string_view id) {
@@ -92,10 +80,10 @@ void append_error(std::string& answer, std::string_view id, const char* message,
 }
 
 struct Batch {
-  const Config* config;
+  tessel_policy* policy;
+  unsigned flags;
   std::FILE* out;
   BatchRequest request;
-  std::string filtered;
   std::string answer;  // the answers not yet handed on
   unsigned long line = 0;
   bool trouble = false;
@@ -110,17 +98,30 @@ void answer_line(Batch& batch, const char* begin, const char* end) {
     batch.trouble = true;
     return;
   }
-  batch.filtered.clear();
-  findings_json.clear();
-  if (filter_string(batch.config, batch.request.html, &batch.filtered) != 0) {
-    append_error(batch.answer, batch.request.id, "The document could not be filtered.", batch.line);
+  char* filtered = nullptr;
+  std::size_t length = 0;
+  tessel_findings* findings = nullptr;
+  const std::string& html = batch.request.html;
+  const int status = tessel_filter(batch.policy, html.data(), html.size(), batch.flags, &filtered, &length, &findings);
+  if (status != TESSEL_OK) {
+    const std::string message = std::string("The document could not be filtered: ") + tessel_status_text(status) + ".";
+    append_error(batch.answer, batch.request.id, message.c_str(), batch.line);
     batch.trouble = true;
     return;
   }
   append_id(batch.answer, batch.request.id);
   batch.answer.append(",\"html\":");
-  append_json_string(batch.answer, batch.filtered.data(), batch.filtered.size());
-  batch.answer.append(",\"findings\":[").append(findings_json).append("]}\n");
+  append_json_string(batch.answer, filtered, length);
+  batch.answer.append(",\"findings\":[");
+  for (std::size_t i = 0; i < findings->count; ++i) {
+    if (i != 0) {
+      batch.answer.push_back(',');
+    }
+    append_finding(batch.answer, findings->items[i]);
+  }
+  batch.answer.append("]}\n");
+  tessel_free(filtered);
+  tessel_findings_free(findings);
 }
 
 // Hands the answers held on: 0, or 1 after a message when they could not
@@ -164,8 +165,11 @@ ssize_t read_block(int fd, std::string& pending) {
 }  // namespace
 
 int batch_filter(const Config* config, int in_fd, std::FILE* out) {
-  const FindingSink previous = install_finding_sink(collect_finding);
-  Batch batch{config, out, {}, {}, {}};
+  Batch batch{tessel_policy_over(config), reporting_removals() ? TESSEL_REPORT_REMOVALS : 0u, out, {}, {}};
+  if (batch.policy == nullptr) {
+    std::fputs("Unable to construct configuration\n", stderr);
+    return kCheckTrouble;
+  }
   std::string pending;
   int status = 0;
   while (status == 0) {
@@ -190,6 +194,6 @@ int batch_filter(const Config* config, int in_fd, std::FILE* out) {
       break;
     }
   }
-  install_finding_sink(previous);
+  tessel_policy_free(batch.policy);
   return status != 0 || batch.trouble ? kCheckTrouble : kCheckClean;
 }

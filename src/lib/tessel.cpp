@@ -24,12 +24,14 @@
 
 #include "config/config.h"
 #include "driver/document.h"
+#include "lib/policy_over.h"
 #include "policy/findings.h"
 #include "policy/tscrub02.h"
 #include "scanner/iobuf.h"
 
 struct tessel_policy {
   Config* config;
+  bool owns_config;  // false for tessel_policy_over
 };
 
 namespace {
@@ -130,6 +132,7 @@ int read_policy(std::FILE* stream, const char* name, tessel_policy** policy) {
     return TESSEL_ERR_MEMORY;
   }
   (*policy)->config = config;
+  (*policy)->owns_config = true;
   return TESSEL_OK;
 }
 
@@ -470,7 +473,9 @@ void tessel_policy_free(tessel_policy* policy) {
     return;
   }
   const std::lock_guard<std::mutex> hold(library_lock);
-  cfg_release(&policy->config);
+  if (policy->owns_config) {
+    cfg_release(&policy->config);
+  }
   std::free(policy);
 }
 
@@ -523,3 +528,14 @@ int tessel_filter_to(const tessel_policy* policy, const char* html, std::size_t 
 }
 
 }  // extern "C"
+
+tessel_policy* tessel_policy_over(const Config* config) {
+  auto* policy = static_cast<tessel_policy*>(std::malloc(sizeof(tessel_policy)));
+  if (policy != nullptr) {
+    // Never changed through the policy: only a policy that owns its
+    // Config releases it.
+    policy->config = const_cast<Config*>(config);
+    policy->owns_config = false;
+  }
+  return policy;
+}
