@@ -4,8 +4,8 @@
 #
 #   bash fuzz/run_fuzz.sh [SECONDS] [TARGET...]
 #
-# SECONDS defaults to 60 per target; the targets default to all three
-# (fuzz_cfg fuzz_scrub fuzz_both). Each target fuzzes fuzz/out/<target>
+# SECONDS defaults to 60 per target; the targets default to all of them
+# (fuzz_cfg fuzz_scrub fuzz_both fuzz_batch). Each target fuzzes fuzz/out/<target>
 # (kept between runs, so long runs build on short ones; new inputs are
 # written there) with the seed corpus fuzz/corpus/<target> read-only.
 # Crash, leak and timeout inputs land in fuzz/out/artifacts/<target>/ and the
@@ -26,7 +26,7 @@ if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
   exit 2
 fi
 shift $(($# > 0 ? 1 : 0))
-all_targets=(fuzz_cfg fuzz_scrub fuzz_both)
+all_targets=(fuzz_cfg fuzz_scrub fuzz_both fuzz_batch)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=("${all_targets[@]}")

@@ -15,6 +15,7 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 command -v python3 >/dev/null || need+=(python3)
 command -v valgrind >/dev/null || need+=(valgrind)
+command -v parallel >/dev/null || need+=(parallel)
 command -v npm >/dev/null || need+=(nodejs npm)
 command -v clang++ >/dev/null || command -v clang++-14 >/dev/null || need+=(clang-14)
 [ -d /usr/lib/llvm-14/lib/clang ] && ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 \

@@ -83,6 +83,16 @@ void append_json_string(std::string& line, const char* bytes, std::size_t length
   const unsigned char* const end = p + length;
   line.push_back('"');
   while (p < end) {
+    // Most bytes of a document go as they are: a run of them is appended
+    // at once, where a byte at a time made half the time of batch mode.
+    const unsigned char* run = p;
+    while (p < end && *p >= 0x20 && *p < 0x7F && *p != '"' && *p != '\\') {
+      ++p;
+    }
+    line.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+    if (p == end) {
+      break;
+    }
     if (*p < 0x80) {
       append_byte(line, *p++);
       continue;
@@ -131,39 +141,77 @@ int write_json_string(const char* bytes, std::size_t length, std::FILE* out) {
   return put_line(out);
 }
 
-void write_json_finding(const char* file, const Finding& finding, std::FILE* out) {
-  begin_object(json_line, file);
-  append_number(json_line, finding.line);
+namespace {
+
+// The members of a finding's object after its "file", from "line" to the
+// closing brace and line end.
+void append_finding_members(std::string& line, const Finding& finding) {
+  append_number(line, finding.line);
   if (finding.column != 0) {
-    json_line.append(",\"column\":");
-    append_number(json_line, finding.column);
+    line.append(",\"column\":");
+    append_number(line, finding.column);
   }
-  json_line.append(",\"kind\":\"").append(finding_kind_name(finding.kind)).append("\"");
-  json_line.append(",\"rule\":\"").append(finding_rule(finding)).append("\"");
+  line.append(",\"kind\":\"").append(finding_kind_name(finding.kind)).append("\"");
+  line.append(",\"rule\":\"").append(finding_rule(finding)).append("\"");
   if (finding.tag != nullptr) {
-    append_field(json_line, "tag", finding.tag);
+    append_field(line, "tag", finding.tag);
   }
   if (finding.attribute != nullptr) {
-    append_field(json_line, "attribute", finding.attribute);
+    append_field(line, "attribute", finding.attribute);
   }
   if (finding.subject == FindingSubject::kRegion) {
-    json_line.append(",\"end_line\":");
+    line.append(",\"end_line\":");
     if (finding.end_line != 0) {
-      append_number(json_line, finding.end_line);
+      append_number(line, finding.end_line);
     } else {
-      json_line.append("null");
+      line.append("null");
     }
   } else if (finding.end_column != 0) {
-    json_line.append(",\"end_line\":");
-    append_number(json_line, finding.end_line);
-    json_line.append(",\"end_column\":");
-    append_number(json_line, finding.end_column);
+    line.append(",\"end_line\":");
+    append_number(line, finding.end_line);
+    line.append(",\"end_column\":");
+    append_number(line, finding.end_column);
   }
   std::array<char, kFindingMessageSize> message{};
   const std::size_t length = finding_message_raw(finding, message.data(), message.size());
-  json_line.append(",\"message\":");
-  append_json_string(json_line, message.data(), length);
-  json_line.append("}\n");
+  line.append(",\"message\":");
+  append_json_string(line, message.data(), length);
+  line.append("}");
+}
+
+}  // namespace
+
+void append_json_finding(std::string& line, const Finding& finding) {
+  line.append("{\"line\":");
+  append_finding_members(line, finding);
+}
+
+void append_json_text(std::string& line, const char* bytes, std::size_t length) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+  const unsigned char* const end = p + length;
+  while (p < end) {
+    const unsigned char* run = p;
+    while (p < end && *p < 0x80) {
+      ++p;
+    }
+    line.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+    if (p == end) {
+      break;
+    }
+    const std::size_t sequence = utf8_sequence(p, end);
+    if (sequence == 0) {
+      append_escape(line, "\\udc", *p++);
+    } else {
+      line.append(reinterpret_cast<const char*>(p), sequence);
+      p += sequence;
+    }
+  }
+}
+
+void write_json_finding(const char* file, const Finding& finding, std::FILE* out) {
+  begin_object(json_line, file);
+  append_finding_members(json_line, finding);
+  json_line.append("\n");
   (void)put_line(out);
 }
 

@@ -25,6 +25,17 @@ void append_json_string(std::string& line, const char* bytes, std::size_t length
 // with "end_column", for a piece whose end is known, and "message".
 void write_json_finding(const char* file, const Finding& finding, std::FILE* out);
 
+// Appends finding as the object write_json_finding writes, without its
+// "file" member and line end: batch mode's findings belong to a document,
+// not a file.
+void append_json_finding(std::string& line, const Finding& finding);
+
+// Appends the JSON text bytes[0, length) (an echoed value, which JSON
+// allows to hold any UTF-8) as it is, but for each byte that is not part
+// of valid UTF-8, which becomes \udcXX as in append_json_string. Only
+// valid inside strings: the text is expected to be JSON already.
+void append_json_text(std::string& line, const char* bytes, std::size_t length);
+
 // Writes an object of kind "error" and rule "read-error" for a file that
 // could not be checked, with "line" null and message.
 void write_json_error(const char* file, const char* message, std::FILE* out);

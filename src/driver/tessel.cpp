@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "config/config.h"
+#include "driver/batch.h"
 #include "driver/check.h"
 #include "driver/document.h"
 #include "driver/jobs.h"
@@ -47,6 +48,7 @@ struct Options {
   bool quiet = false;    // -q: no summary in check mode
   bool report = false;   // -r: every removal reported
   bool json = false;     // --json: findings as JSON lines
+  bool batch = false;    // --batch: documents as JSON lines
   const char* format = nullptr;  // --format: its argument
   FindingFormat finding_format = FindingFormat::kGnu;
   bool answered = false;  // -h or -V answered: nothing else to do
@@ -63,6 +65,7 @@ Options options;
 constexpr const char* kUsage =
     "Usage: tessel [OPTION]... [FILE]\n"
     "       tessel -c [OPTION]... [FILE]...\n"
+    "       tessel --batch [OPTION]... [FILE]\n"
     "Filters the HTML document FILE (standard input when absent or -) to standard\n"
     "output as the configuration says; warnings go to standard error.\n"
     "  -f CFG         read the configuration from CFG\n"
@@ -78,6 +81,8 @@ constexpr const char* kUsage =
     "                 findings as gnu (FILE:LINE: message, the default), json,\n"
     "                 sarif (one SARIF log, check mode) or github (check mode)\n"
     "      --json     findings as JSON lines, as --format=json\n"
+    "      --batch    documents as JSON lines: each line {\"id\": ID, \"html\": \"...\"}\n"
+    "                 is answered by {\"id\": ID, \"html\": \"...\", \"findings\": [...]}\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "  --             end of options: the next argument is a file\n"
@@ -267,6 +272,10 @@ int long_option(const char* name, int argc, char* argv[], int* index) {
     options.json = true;
     return 0;
   }
+  if (std::strcmp(name, "batch") == 0) {
+    options.batch = true;
+    return 0;
+  }
   if (std::strncmp(name, "format", 6) == 0 && (name[6] == '\0' || name[6] == '=')) {
     return format_option(name, argc, argv, index);
   }
@@ -381,6 +390,14 @@ int get_args(int argc, char* argv[]) {
   if (choose_format() != 0) {
     return 1;
   }
+  if (options.check && options.batch) {
+    std::fputs("Options --batch and -c cannot be used together\n", stderr);
+    return 1;
+  }
+  if (options.batch && options.output != nullptr) {
+    std::fputs("Options --batch and -o cannot be used together\n", stderr);
+    return 1;
+  }
   if (options.check) {
     return take_files(argc, argv, index);
   }
@@ -405,9 +422,9 @@ int get_args(int argc, char* argv[]) {
   return 0;
 }
 
-// Whether the command line asks for check mode, read ahead of get_args so
-// that trouble found before -c is seen (a missing -f file, an unknown
-// option) still gives check mode's status. It follows get_args: options
+// Whether the command line asks for check mode or batch mode, read ahead
+// of get_args so that trouble found before -c or --batch is seen (a
+// missing -f file, an unknown option) still gives their status. It follows get_args: options
 // end at "--", a lone "-" or the first name, and -f and -o take the rest
 // of their argument or the next one.
 bool asks_for_check(int argc, char* argv[]) {
@@ -417,7 +434,7 @@ bool asks_for_check(int argc, char* argv[]) {
       return false;
     }
     if (arg[1] == '-') {
-      if (std::strcmp(arg, "--check") == 0) {
+      if (std::strcmp(arg, "--check") == 0 || std::strcmp(arg, "--batch") == 0) {
         return true;
       }
       const bool takes_next = std::strcmp(arg, "--ext") == 0 && index + 1 < argc && argv[index + 1][0] != '-';
@@ -602,6 +619,9 @@ int run() {
     const CheckOptions check{options.finding_format, options.quiet, options.suffixes, options.jobs};
     return check_files(config, options.files, options.file_count, check);
   }
+  if (options.batch) {
+    return batch_filter(config, fileno(pIn), stdout);
+  }
   return filter();
 }
 
@@ -696,7 +716,7 @@ int main(int argc, char* argv[]) {
   if (status == 0) {
     status = read_configuration();
   }
-  const bool check = options.check || check_asked;
+  const bool check = options.check || options.batch || check_asked;
   if (status == 0) {
     status = run();
   } else if (check) {

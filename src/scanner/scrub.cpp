@@ -699,6 +699,8 @@ int scan_input() {
 
 int scrub_html(std::FILE* in, std::FILE* out) {
   pOut = out;
+  // A scan left by an exception (a hook out of memory) kept its string.
+  estr_destruct(&estr);
   estr = estr_construct();
   start_line = 1;
   place = runs::LinePlace{};
