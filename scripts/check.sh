@@ -65,7 +65,9 @@ ctest --test-dir build-distro -L '^(unit|e2e)$' --output-on-failure -j"$jobs"
 
 echo "== clang build, unit tests and end-to-end cases"
 clang=$(command -v clang++ || command -v clang++-14)
-cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$clang" -DTESSEL_WERROR=ON >/dev/null
+clang_c=$(command -v clang || command -v clang-14)
+cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$clang" -DCMAKE_C_COMPILER="$clang_c" \
+  -DTESSEL_WERROR=ON >/dev/null
 cmake --build build-clang -j"$jobs"
 ctest --test-dir build-clang -L '^(unit|e2e)$' --output-on-failure -j"$jobs"
 
